@@ -1,0 +1,2 @@
+#include "launcher/launcher.h"
+int RunLauncher(int, char**) { return 0; }
