@@ -36,18 +36,33 @@ velkor_target_defaults(velkor_art)
 target_link_libraries(velkor_art PUBLIC velkor_gamedata)
 
 file(GLOB VELKOR_LAUNCHER_SRC CONFIGURE_DEPENDS ${VELKOR_ROOT}/launcher/*.cpp)
-list(FILTER VELKOR_LAUNCHER_SRC EXCLUDE REGEX "/(main|launcher_stubs)\\.cpp$")
+list(FILTER VELKOR_LAUNCHER_SRC EXCLUDE REGEX "/(main|launcher_stubs|xex_digest)\\.cpp$")
 add_library(velkor_launcher STATIC ${VELKOR_LAUNCHER_SRC})
 velkor_target_defaults(velkor_launcher)
-target_compile_definitions(velkor_launcher PRIVATE VELKOR_XEX_SHA256="${VELKOR_XEX_SHA256}")
 target_link_libraries(velkor_launcher PUBLIC velkor_art imgui)
+
+# The supported default.xex digest is one small object, so that the same code
+# can be linked with the synthetic demo dump's digest.
+add_library(velkor_digest_default OBJECT ${VELKOR_ROOT}/launcher/xex_digest.cpp)
+target_compile_definitions(velkor_digest_default PRIVATE VELKOR_XEX_SHA256="${VELKOR_XEX_SHA256}")
+target_include_directories(velkor_digest_default PRIVATE ${VELKOR_ROOT})
+add_library(velkor_digest_synthetic OBJECT ${VELKOR_ROOT}/launcher/xex_digest.cpp)
+target_compile_definitions(velkor_digest_synthetic PRIVATE VELKOR_XEX_SHA256="${VELKOR_SYNTHETIC_XEX_SHA256}")
+target_include_directories(velkor_digest_synthetic PRIVATE ${VELKOR_ROOT})
 
 # The program sits directly in the build folder, one level below the checkout,
 # so that it recognises its development layout.
 add_executable(VelkorLauncher ${VELKOR_ROOT}/launcher/main.cpp)
 velkor_target_defaults(VelkorLauncher)
-target_link_libraries(VelkorLauncher PRIVATE velkor_launcher)
+target_link_libraries(VelkorLauncher PRIVATE velkor_launcher velkor_digest_default)
 set_target_properties(VelkorLauncher PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# The same program accepting the synthetic demo dump: build/synthetic/VelkorLauncher.
+add_executable(VelkorLauncherSynthetic ${VELKOR_ROOT}/launcher/main.cpp)
+velkor_target_defaults(VelkorLauncherSynthetic)
+target_link_libraries(VelkorLauncherSynthetic PRIVATE velkor_launcher velkor_digest_synthetic)
+set_target_properties(VelkorLauncherSynthetic PROPERTIES OUTPUT_NAME VelkorLauncher
+  RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/synthetic)
 
 # Fixture writers (RCF archives, P3D packages, fonts) shared by tests and tools.
 file(GLOB VELKOR_TESTSUPPORT_SRC CONFIGURE_DEPENDS ${VELKOR_ROOT}/tests/support/*.cpp)
@@ -63,7 +78,7 @@ foreach(src ${VELKOR_TOOL_SRC})
   get_filename_component(name ${src} NAME_WE)
   add_executable(${name} ${src})
   velkor_target_defaults(${name})
-  target_link_libraries(${name} PRIVATE velkor_launcher)
+  target_link_libraries(${name} PRIVATE velkor_launcher velkor_digest_synthetic)
   if(TARGET velkor_testsupport)
     target_link_libraries(${name} PRIVATE velkor_testsupport)
   endif()
@@ -101,7 +116,9 @@ set(VELKOR_TEST_DEFS
   VELKOR_SOURCE_DIR="${VELKOR_ROOT}"
   VELKOR_BUILD_DIR="${CMAKE_BINARY_DIR}"
   VELKOR_LAUNCHER_BIN="$<TARGET_FILE:VelkorLauncher>"
-  VELKOR_TEST_XEX_SHA256="${VELKOR_XEX_SHA256}")
+  VELKOR_SYNTHETIC_LAUNCHER_BIN="$<TARGET_FILE:VelkorLauncherSynthetic>"
+  VELKOR_DEFAULT_XEX_SHA256="${VELKOR_XEX_SHA256}"
+  VELKOR_SYNTHETIC_XEX_SHA256="${VELKOR_SYNTHETIC_XEX_SHA256}")
 
 if(VELKOR_TESTS)
   enable_testing()
@@ -114,11 +131,15 @@ if(VELKOR_TESTS)
     velkor_target_defaults(${name})
     target_compile_definitions(${name} PRIVATE ${VELKOR_TEST_DEFS})
     target_link_libraries(${name} PRIVATE ${lib} GTest::gtest GTest::gtest_main)
+    if(lib STREQUAL "velkor_launcher")
+      # In-process tests accept the synthetic dump.
+      target_link_libraries(${name} PRIVATE velkor_digest_synthetic)
+    endif()
     if(TARGET velkor_testsupport AND NOT lib STREQUAL "velkor_platform" AND NOT lib STREQUAL "velkor_gamedata")
       target_link_libraries(${name} PRIVATE velkor_testsupport)
     endif()
     # Black-box tests run the program and the tools.
-    add_dependencies(${name} VelkorLauncher ${VELKOR_TOOLS})
+    add_dependencies(${name} VelkorLauncher VelkorLauncherSynthetic ${VELKOR_TOOLS})
     if(TARGET VelkorDlss)
       add_dependencies(${name} VelkorDlss)
     endif()
@@ -155,7 +176,7 @@ if(VELKOR_BENCH AND benchmark_FOUND)
     add_executable(bench_${name} ${src})
     velkor_target_defaults(bench_${name})
     target_compile_definitions(bench_${name} PRIVATE ${VELKOR_TEST_DEFS})
-    target_link_libraries(bench_${name} PRIVATE velkor_launcher benchmark::benchmark)
+    target_link_libraries(bench_${name} PRIVATE velkor_launcher velkor_digest_synthetic benchmark::benchmark)
     if(TARGET velkor_testsupport)
       target_link_libraries(bench_${name} PRIVATE velkor_testsupport)
     endif()
