@@ -1,0 +1,37 @@
+#pragma once
+// Font glyph composition for the game's bitmap fonts and the PNG coding the
+// font pages need.
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace settings::language_font {
+
+// Decodes a PNG to straight RGBA; images wider or taller than 4096 pixels are
+// rejected as undecodable. On failure the outputs are left as they were.
+bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba);
+
+// ---- PNG building blocks (used by the glyph composer and the fixture writers) ----
+
+// An RGBA byte image: 4 bytes per pixel R, G, B, A, straight alpha, rows top to bottom.
+struct Image {
+    int w = 0;
+    int h = 0;
+    std::vector<uint8_t> rgba;
+    uint8_t* At(int x, int y) { return rgba.data() + (size_t(y) * size_t(w) + size_t(x)) * 4; }
+    const uint8_t* At(int x, int y) const { return rgba.data() + (size_t(y) * size_t(w) + size_t(x)) * 4; }
+};
+
+// A palette PNG when plte is not empty (each pixel mapped to the nearest
+// entry, trns giving the entries' alpha), else an RGBA PNG; stored deflate.
+std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
+                               const std::vector<uint8_t>& trns);
+// The data of the first chunk of `type`, or an empty vector.
+std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type);
+// Appends one chunk: length, type, body, CRC-32 of type and body.
+void WritePngChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& body);
+void AppendBE32(std::vector<uint8_t>& out, uint32_t value);
+// The PNG CRC-32 (reflected 0xEDB88320) continued from `crc` (start with 0).
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc);
+
+} // namespace settings::language_font
