@@ -8,6 +8,10 @@
 #include <mutex>
 #include <system_error>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "runtime/platform/platform.h"
 
 namespace {
@@ -15,15 +19,35 @@ namespace {
 std::mutex g_logMutex;
 FILE* g_log = nullptr;
 
+// Opens (creating or emptying) the log at `path`. The descriptor is not
+// inherited by child processes, a FIFO never blocks the opening, and only a
+// regular file is accepted; in the shared temporary folder a symbolic link is
+// refused too, so nobody can point the log at another file.
+FILE* OpenLogAt(const std::filesystem::path& path, bool followLinks) {
+    int flags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK;
+    if (!followLinks) flags |= O_NOFOLLOW;
+    int fd = ::open(path.c_str(), flags, 0644);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return nullptr;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    FILE* f = ::fdopen(fd, "w");
+    if (!f) ::close(fd);
+    return f;
+}
+
 FILE* OpenLog() {
     std::filesystem::path exe = plat::ExecutablePath();
     if (!exe.empty()) {
-        if (FILE* f = std::fopen((exe.parent_path() / "VelkorSetup.log").c_str(), "w")) return f;
+        if (FILE* f = OpenLogAt(exe.parent_path() / "VelkorSetup.log", true)) return f;
     }
     std::error_code ec;
     std::filesystem::path tmp = std::filesystem::temp_directory_path(ec);
     if (!ec) {
-        if (FILE* f = std::fopen((tmp / "VelkorSetup.log").c_str(), "w")) return f;
+        if (FILE* f = OpenLogAt(tmp / "VelkorSetup.log", false)) return f;
     }
     return nullptr;
 }
