@@ -1,0 +1,320 @@
+// The screen's drawing surface (premultiplied pixels, integer blending) and
+// the cached separable image scaler.
+#include "runtime/settings/menu_art_fonts_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <tuple>
+
+namespace settings::menu_art {
+
+namespace {
+
+// A scaled image larger than this (in either direction, or in pixels) is
+// refused and comes back empty instead of exhausting memory.
+constexpr int64_t MAX_SCALED_SIDE = 16384;
+constexpr int64_t MAX_SCALED_PIXELS = int64_t(1) << 26;
+
+inline uint32_t Red(uint32_t p) { return p & 0xFF; }
+inline uint32_t Green(uint32_t p) { return (p >> 8) & 0xFF; }
+inline uint32_t Blue(uint32_t p) { return (p >> 16) & 0xFF; }
+inline uint32_t Alpha(uint32_t p) { return p >> 24; }
+inline uint32_t Cap(uint32_t v) { return v > 255 ? 255 : v; }
+inline uint32_t Pack(uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    return r | g << 8 | b << 16 | a << 24;
+}
+
+// "Source over" with premultiplied source components r, g, b and alpha a:
+// the destination term is rounded to nearest, the sum capped at 255.
+inline uint32_t Over(uint32_t d, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    const uint32_t k = 255 - a;
+    return Pack(Cap(r + (Red(d) * k + 127) / 255), Cap(g + (Green(d) * k + 127) / 255),
+                Cap(b + (Blue(d) * k + 127) / 255), Cap(a + (Alpha(d) * k + 127) / 255));
+}
+
+// Nearest integer, halves away from zero.
+inline int RoundHalfAway(float v) { return static_cast<int>(std::lround(v)); }
+
+// The span [first, last) of source indices whose destination x + i lies in
+// [0, limit); computed in 64 bits so that no position can overflow.
+inline void ClipSpan(int64_t x, int64_t length, int64_t limit, int64_t& first, int64_t& last) {
+    first = std::max<int64_t>(0, -x);
+    last = std::min<int64_t>(length, limit - x);
+}
+
+using CacheKey = std::tuple<const Image*, int, int, int, int, int, int, bool, bool>;
+std::map<CacheKey, Image> g_cache;
+
+} // namespace
+
+// ---- Canvas -----------------------------------------------------------------
+
+void Canvas::Reset(int width, int height) {
+    w_ = std::max(0, width);
+    h_ = std::max(0, height);
+    px_.assign(size_t(w_) * size_t(h_), 0u);
+}
+
+void Canvas::Fill(int x0, int y0, int x1, int y1, Color color) {
+    FillGradient(x0, y0, x1, y1, color, color);
+}
+
+void Canvas::FillGradient(int x0, int y0, int x1, int y1, Color top, Color bottom) {
+    const int rowBegin = std::max(y0, 0);
+    const int rowEnd = std::min(h_, y1);
+    const int colBegin = std::max(x0, 0);
+    const int colEnd = std::min(w_, x1);
+    if (rowBegin >= rowEnd || colBegin >= colEnd) return;
+    const int64_t span = int64_t(y1) - int64_t(y0);
+    for (int y = rowBegin; y < rowEnd; ++y) {
+        const float t = span < 2 ? 0.0f : float(double(int64_t(y) - y0) / double(span - 1));
+        auto mix = [t](uint8_t a, uint8_t b) {
+            return uint32_t(RoundHalfAway(float(a) + (float(b) - float(a)) * t));
+        };
+        const uint32_t r = mix(top.r, bottom.r);
+        const uint32_t g = mix(top.g, bottom.g);
+        const uint32_t b = mix(top.b, bottom.b);
+        const uint32_t a = mix(top.a, bottom.a);
+        if (a == 0) continue;
+        const uint32_t pr = r * a / 255, pg = g * a / 255, pb = b * a / 255;
+        uint32_t* row = px_.data() + size_t(y) * size_t(w_);
+        for (int x = colBegin; x < colEnd; ++x) row[x] = Over(row[x], pr, pg, pb, a);
+    }
+}
+
+void Canvas::Blit(const Image& image, int x, int y, Color tint, int clipX1) {
+    if (image.w <= 0 || image.h <= 0 || image.px.size() < size_t(image.w) * size_t(image.h)) return;
+    int64_t rowFirst, rowLast, colFirst, colLast;
+    ClipSpan(y, image.h, h_, rowFirst, rowLast);
+    ClipSpan(x, image.w, std::min<int64_t>(w_, clipX1), colFirst, colLast);
+    if (rowFirst >= rowLast || colFirst >= colLast) return;
+    for (int64_t row = rowFirst; row < rowLast; ++row) {
+        const uint32_t* src = image.px.data() + size_t(row) * size_t(image.w);
+        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        for (int64_t col = colFirst; col < colLast; ++col) {
+            const uint32_t s = src[col];
+            const uint32_t sa = Alpha(s);
+            if (sa == 0) continue;
+            const uint32_t r = (Red(s) * tint.r / 255) * tint.a / 255;
+            const uint32_t g = (Green(s) * tint.g / 255) * tint.a / 255;
+            const uint32_t b = (Blue(s) * tint.b / 255) * tint.a / 255;
+            const uint32_t A = sa * tint.a;
+            if (A < 255 && r == 0 && g == 0 && b == 0) continue;
+            dst[col] = Over(dst[col], r, g, b, A / 255);
+        }
+    }
+}
+
+void Canvas::BlitGlow(const Image& image, int x, int y, Color tint) {
+    if (image.w <= 0 || image.h <= 0 || image.px.size() < size_t(image.w) * size_t(image.h)) return;
+    int64_t rowFirst, rowLast, colFirst, colLast;
+    ClipSpan(y, image.h, h_, rowFirst, rowLast);
+    ClipSpan(x, image.w, w_, colFirst, colLast);
+    if (rowFirst >= rowLast || colFirst >= colLast) return;
+    for (int64_t row = rowFirst; row < rowLast; ++row) {
+        const uint32_t* src = image.px.data() + size_t(row) * size_t(image.w);
+        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        for (int64_t col = colFirst; col < colLast; ++col) {
+            const uint32_t s = src[col];
+            const uint32_t L = ((Red(s) + Green(s) + Blue(s)) / 3) * tint.a;
+            if (L < 255) continue;
+            const uint32_t a = L / 255;
+            dst[col] = Over(dst[col], a * tint.r / 255, a * tint.g / 255, a * tint.b / 255, a);
+        }
+    }
+}
+
+void Canvas::BlitGlyph(const Image& glyph, int x, int y, const TextStyle& style) {
+    if (glyph.w <= 0 || glyph.h <= 0 || glyph.px.size() < size_t(glyph.w) * size_t(glyph.h)) return;
+    int64_t rowFirst, rowLast, colFirst, colLast;
+    ClipSpan(y, glyph.h, h_, rowFirst, rowLast);
+    ClipSpan(x, glyph.w, w_, colFirst, colLast);
+    if (rowFirst >= rowLast || colFirst >= colLast) return;
+
+    // An opacity outside 0-1 (or not a number) would push the result past
+    // what a pixel can hold; it is clamped.
+    const float opacity = style.opacity >= 0.0f ? std::min(style.opacity, 1.0f) : 0.0f;
+    const Color& o = style.outline;
+    const Color& f = style.fill;
+    // Every glyph alpha maps to one premultiplied colour; the table holds them
+    // with bit 32 set when the pixel leaves the destination alone.
+    uint64_t table[256];
+    table[0] = uint64_t(1) << 32;
+    for (int alpha = 1; alpha < 256; ++alpha) {
+        const float t = std::clamp((float(alpha) - 105.0f) / 145.0f, 0.0f, 1.0f);
+        const float coverage = std::min(float(alpha) / 105.0f, 1.0f);
+        const float D = coverage * (float(o.a) + (float(f.a) - float(o.a)) * t) / 255.0f * opacity;
+        auto colour = [&](uint8_t oc, uint8_t fc) {
+            return uint32_t(std::clamp(RoundHalfAway((float(oc) + (float(fc) - float(oc)) * t) * D), 0, 255));
+        };
+        const uint32_t a = uint32_t(std::clamp(RoundHalfAway(D * 255.0f), 0, 255));
+        const uint32_t r = colour(o.r, f.r), g = colour(o.g, f.g), b = colour(o.b, f.b);
+        table[alpha] = (a | r | g | b) == 0 ? uint64_t(1) << 32 : Pack(r, g, b, a);
+    }
+    for (int64_t row = rowFirst; row < rowLast; ++row) {
+        const uint32_t* src = glyph.px.data() + size_t(row) * size_t(glyph.w);
+        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        for (int64_t col = colFirst; col < colLast; ++col) {
+            const uint64_t e = table[Alpha(src[col])];
+            if (e >> 32) continue;
+            const uint32_t p = uint32_t(e);
+            dst[col] = Over(dst[col], Red(p), Green(p), Blue(p), Alpha(p));
+        }
+    }
+}
+
+void Canvas::Export(std::vector<uint32_t>& out) const {
+    out.resize(px_.size());
+    for (size_t i = 0; i < px_.size(); ++i) {
+        const uint32_t p = px_[i];
+        const uint32_t A = Alpha(p);
+        if (A == 0) {
+            out[i] = 0;
+            continue;
+        }
+        auto un = [A](uint32_t c) { return std::min<uint32_t>(255, (c * 255 + A / 2) / A); };
+        out[i] = Pack(un(Red(p)), un(Green(p)), un(Blue(p)), A);
+    }
+}
+
+// ---- scaling ----------------------------------------------------------------
+
+std::vector<std::vector<std::pair<int, float>>> Weights1D(int sn, int dn) {
+    std::vector<std::vector<std::pair<int, float>>> lists(size_t(std::max(dn, 0)));
+    if (sn <= 0 || dn <= 0) return lists;
+    const float scale = float(sn) / float(dn);
+    for (int i = 0; i < dn; ++i) {
+        auto& taps = lists[size_t(i)];
+        if (sn < dn) {
+            const float c = (float(i) + 0.5f) * scale - 0.5f;
+            const float jf = std::floor(c);
+            const int j = int(jf);
+            const float f = c - jf;
+            taps.emplace_back(std::clamp(j, 0, sn - 1), 1.0f - f);
+            taps.emplace_back(std::clamp(j + 1, 0, sn - 1), f);
+        } else {
+            const float a = float(i) * scale;
+            const float b = float(i + 1) * scale;
+            const int last = std::min(int(std::ceil(b)), sn);
+            for (int j = int(std::floor(a)); j < last; ++j) {
+                const float overlap = std::min(float(j + 1), b) - std::max(float(j), a);
+                if (overlap > 0) taps.emplace_back(j, overlap / scale);
+            }
+        }
+    }
+    return lists;
+}
+
+namespace {
+
+// Tap lists flattened for the inner loops.
+struct Taps {
+    std::vector<int> begin;  // dn + 1 offsets into index/weight
+    std::vector<int> index;
+    std::vector<float> weight;
+};
+
+Taps Flatten(const std::vector<std::vector<std::pair<int, float>>>& lists) {
+    Taps taps;
+    taps.begin.reserve(lists.size() + 1);
+    taps.begin.push_back(0);
+    for (const auto& list : lists) {
+        for (const auto& [index, weight] : list) {
+            taps.index.push_back(index);
+            taps.weight.push_back(weight);
+        }
+        taps.begin.push_back(int(taps.index.size()));
+    }
+    return taps;
+}
+
+inline uint32_t RoundClampByte(float v, uint32_t hi) {
+    if (!(v > 0.0f)) return 0;
+    const uint32_t r = uint32_t(v + 0.5f);  // v > 0: halves away from zero
+    return r > hi ? hi : r;
+}
+
+} // namespace
+
+Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int dh, bool flipX,
+               bool flipY) {
+    Image out;
+    if (image.w <= 0 || image.h <= 0 || image.px.size() < size_t(image.w) * size_t(image.h)) return out;
+    const int x = std::clamp(sx, 0, image.w);
+    const int width = std::clamp(sw, 0, image.w - x);
+    const int y = std::clamp(sy, 0, image.h);
+    const int height = std::clamp(sh, 0, image.h - y);
+    if (dw <= 0 || dh <= 0 || width <= 0 || height <= 0) return out;
+    if (dw > MAX_SCALED_SIDE || dh > MAX_SCALED_SIDE || int64_t(dw) * dh > MAX_SCALED_PIXELS ||
+        int64_t(height) * dw > MAX_SCALED_PIXELS) {
+        return out;
+    }
+
+    const Taps cols = Flatten(Weights1D(width, dw));
+    const Taps rows = Flatten(Weights1D(height, dh));
+
+    // Horizontal pass: height rows of dw entries, four floats each.
+    std::vector<float> mid(size_t(height) * size_t(dw) * 4);
+    for (int row = 0; row < height; ++row) {
+        const uint32_t* src = image.px.data() + size_t(y + row) * size_t(image.w) + size_t(x);
+        float* dst = mid.data() + size_t(row) * size_t(dw) * 4;
+        for (int j = 0; j < dw; ++j) {
+            float r = 0, g = 0, b = 0, a = 0;
+            for (int t = cols.begin[size_t(j)]; t < cols.begin[size_t(j) + 1]; ++t) {
+                const uint32_t p = src[cols.index[size_t(t)]];
+                const float w = cols.weight[size_t(t)];
+                r += w * float(Red(p));
+                g += w * float(Green(p));
+                b += w * float(Blue(p));
+                a += w * float(Alpha(p));
+            }
+            float* e = dst + size_t(j) * 4;
+            e[0] = r;
+            e[1] = g;
+            e[2] = b;
+            e[3] = a;
+        }
+    }
+
+    // Vertical pass, whole rows at a time.
+    out.w = dw;
+    out.h = dh;
+    out.px.assign(size_t(dw) * size_t(dh), 0u);
+    std::vector<float> acc(size_t(dw) * 4);
+    for (int i = 0; i < dh; ++i) {
+        std::fill(acc.begin(), acc.end(), 0.0f);
+        for (int t = rows.begin[size_t(i)]; t < rows.begin[size_t(i) + 1]; ++t) {
+            const float w = rows.weight[size_t(t)];
+            const float* src = mid.data() + size_t(rows.index[size_t(t)]) * size_t(dw) * 4;
+            for (size_t k = 0; k < acc.size(); ++k) acc[k] += w * src[k];
+        }
+        uint32_t* dst = out.px.data() + size_t(flipY ? dh - 1 - i : i) * size_t(dw);
+        for (int j = 0; j < dw; ++j) {
+            const float* e = acc.data() + size_t(j) * 4;
+            const uint32_t A = RoundClampByte(e[3], 255);
+            dst[flipX ? dw - 1 - j : j] =
+                Pack(RoundClampByte(e[0], A), RoundClampByte(e[1], A), RoundClampByte(e[2], A), A);
+        }
+    }
+    return out;
+}
+
+const Image& Scaled(const Image& image, int sx, int sy, int sw, int sh, int dw, int dh, bool flipX,
+                    bool flipY) {
+    const CacheKey key{&image, sx, sy, sw, sh, dw, dh, flipX, flipY};
+    auto found = g_cache.find(key);
+    if (found != g_cache.end()) return found->second;
+    return g_cache.emplace(key, Resample(image, sx, sy, sw, sh, dw, dh, flipX, flipY)).first->second;
+}
+
+const Image& Scaled(const Image& image, int dw, int dh, bool flipX, bool flipY) {
+    return Scaled(image, 0, 0, image.w, image.h, dw, dh, flipX, flipY);
+}
+
+void ClearCache() { g_cache.clear(); }
+
+size_t CacheSize() { return g_cache.size(); }
+
+} // namespace settings::menu_art
