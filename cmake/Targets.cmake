@@ -146,6 +146,29 @@ if(VELKOR_TESTS)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
       PROPERTIES ENVIRONMENT "VELKOR_TEST_TMP=${CMAKE_BINARY_DIR}/test-tmp")
   endforeach()
+
+  # The GPU tests load stand-ins of ours: a Vulkan loader (libvulkan.so.1, found
+  # through LD_LIBRARY_PATH) and DLSS modules (libVelkorDlss.so), each in a folder
+  # of its own under the build folder.
+  add_library(velkor_vulkan_standin SHARED ${VELKOR_ROOT}/tests/support/vulkan_standin/vulkan_standin.c)
+  add_library(velkor_dlss_standin SHARED ${VELKOR_ROOT}/tests/support/dlss_standin/dlss_standin.c)
+  add_library(velkor_dlss_noprobe SHARED ${VELKOR_ROOT}/tests/support/dlss_standin/dlss_noprobe.c)
+  target_include_directories(velkor_vulkan_standin SYSTEM PRIVATE ${VULKAN_INCLUDE_DIR})
+  set_target_properties(velkor_vulkan_standin PROPERTIES OUTPUT_NAME vulkan SUFFIX .so.1
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/vulkan_standin)
+  set_target_properties(velkor_dlss_standin PROPERTIES OUTPUT_NAME VelkorDlss
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dlss_standin/probe)
+  set_target_properties(velkor_dlss_noprobe PROPERTIES OUTPUT_NAME VelkorDlss
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/dlss_standin/noprobe)
+  file(GLOB VELKOR_GPU_TEST_SRC CONFIGURE_DEPENDS ${VELKOR_ROOT}/tests/launcher_gpu_*_test.cpp)
+  foreach(src ${VELKOR_GPU_TEST_SRC})
+    get_filename_component(name ${src} NAME_WE)
+    add_dependencies(${name} velkor_vulkan_standin velkor_dlss_standin velkor_dlss_noprobe)
+    target_compile_definitions(${name} PRIVATE
+      VELKOR_VULKAN_STANDIN_DIR="${CMAKE_BINARY_DIR}/vulkan_standin"
+      VELKOR_DLSS_STANDIN_DIR="${CMAKE_BINARY_DIR}/dlss_standin/probe"
+      VELKOR_DLSS_NOPROBE_DIR="${CMAKE_BINARY_DIR}/dlss_standin/noprobe")
+  endforeach()
 endif()
 
 # tests/fuzz/<name>_fuzz.cpp: libFuzzer targets with -DVELKOR_FUZZ=ON (clang);
