@@ -11,7 +11,8 @@
  *   hang         never returns
  * The result file is the last argument of the probe child's command line.
  * VELKOR_DLSS_STANDIN_LOG names a file that receives the arguments of the call:
- * "module <folder>", "data <folder>", "sizes <gpu> <reason>", "cwd <folder>".
+ * "module <folder>", "data <folder>", "sizes <gpu> <reason>", "cwd <folder>",
+ * "pid <process id>".
  */
 #include <limits.h>
 #include <stdint.h>
@@ -57,6 +58,7 @@ static void RecordCall(const wchar_t* moduleDir, const wchar_t* dataPath, uint32
     fprintf(f, "data %s\n", text);
     fprintf(f, "sizes %u %u\n", gpuSize, reasonSize);
     if (getcwd(text, sizeof text)) fprintf(f, "cwd %s\n", text);
+    fprintf(f, "pid %d\n", (int)getpid());
     fclose(f);
 }
 

@@ -1,0 +1,291 @@
+// The DLSS check as the installer runs it: StartGpuCheck on a payload with a
+// "dlss" component, the extraction into the temporary probe folder, the real
+// program as the probe child (VelkorLauncher --probe-dlss), stand-in DLSS
+// modules of ours that answer as a test asks, and UpdateGpuCheck taking the
+// decision. No NVIDIA GPU exists here: the vendor is forced with
+// VELKOR_GPU_VENDOR, as a user would.
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "launcher/dlss_probe.h"
+#include "launcher/installer.h"
+#include "launcher/installer_payload.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : m_name(name) {
+        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
+        if (value) setenv(name, value, 1);
+        else unsetenv(name);
+    }
+    ~ScopedEnv() {
+        if (m_had) setenv(m_name.c_str(), m_old.c_str(), 1);
+        else unsetenv(m_name.c_str());
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string m_name, m_old;
+    bool m_had = false;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+// The value after "<key> " in the stand-in module's record of its call.
+std::string Recorded(const std::string& record, const std::string& key) {
+    std::istringstream in(record);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind(key + " ", 0) == 0) return line.substr(key.size() + 1);
+    }
+    return {};
+}
+
+class GpuProbe : public ::testing::Test {
+protected:
+    void SetUp() override { Begin(); }
+    void TearDown() override { End(); }
+
+    // A fresh scene: temporary folders, environment, probe and installer state.
+    void Begin() {
+        const char* base = std::getenv("VELKOR_TEST_TMP");
+        std::string parent = base && *base ? base : "/tmp";
+        std::error_code ec;
+        fs::create_directories(parent, ec);
+        std::string pattern = parent + "/gpu_probe_XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        m_work = pattern;
+        m_tmp = m_work / "tmp";
+        fs::create_directories(m_tmp);
+        m_record = m_work / "probe-call.txt";
+        m_env.emplace_back(std::make_unique<ScopedEnv>("TMPDIR", m_tmp.c_str()));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_DLSS_STANDIN_LOG", m_record.c_str()));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_VULKAN_DEVICE", nullptr));
+
+        ResetDlssProbeForTests();
+        SetDlssProbeSeamForTests(DlssProbeSeam{VELKOR_LAUNCHER_BIN, DLSS_PROBE_POLLS});
+        g_inst.gpu = GpuInfo{};
+        g_inst.gpuKnown = false;
+        g_inst.dlss = false;
+        g_inst.probeDir.clear();
+        g_payload = Payload{};
+    }
+
+    void End() {
+        ResetDlssProbeForTests();
+        SetDlssProbeSeamForTests(DlssProbeSeam{});
+        g_payload = Payload{};
+        while (!m_env.empty()) m_env.pop_back(); // restore in reverse order
+        std::error_code ec;
+        fs::remove_all(m_work, ec);
+    }
+
+    // A payload with base and modding files and, when `module` is not empty, a
+    // "dlss" component holding that module and one NGX feature library.
+    void MakePayload(const fs::path& module, bool withDlss = true) {
+        const fs::path root = m_work / "payload";
+        std::ostringstream index;
+        index << "tag v1.2.3\n";
+        auto add = [&](const std::string& component, const std::string& path, const std::string& content) {
+            WriteFile(root / path, content);
+            index << "file " << component << " " << content.size() << " " << path << "\n";
+        };
+        add("base", "tools/setup.py", "print('setup')\n");
+        add("modding", "tools/modding/readme.txt", "modding tools\n");
+        if (withDlss) {
+            if (!module.empty()) add("dlss", std::string(DLSS_MODULE_DIR) + "/libVelkorDlss.so", ReadFile(module));
+            add("dlss", std::string(DLSS_MODULE_DIR) + "/libnvidia-ngx-dlss.so.3.7.10", "feature library\n");
+        }
+        WriteFile(root / PAYLOAD_INDEX, index.str());
+        ASSERT_TRUE(ReadPayloadIndex(root, g_payload));
+    }
+
+    // The frame loop's view: UpdateGpuCheck once per frame until the decision is final.
+    void WaitForDecision() {
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!g_inst.gpuKnown && std::chrono::steady_clock::now() < giveUp) {
+            UpdateGpuCheck();
+            if (!g_inst.gpuKnown) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ASSERT_TRUE(g_inst.gpuKnown) << "the GPU check never finished";
+    }
+
+    // Nothing of the check stays in the temporary folder.
+    void ExpectTemporaryFolderClean() {
+        std::vector<std::string> left;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(m_tmp, ec)) left.push_back(entry.path().filename().string());
+        EXPECT_TRUE(left.empty()) << "left in the temporary folder: " << ::testing::PrintToString(left);
+    }
+
+    fs::path m_work, m_tmp, m_record;
+    std::vector<std::unique_ptr<ScopedEnv>> m_env;
+};
+
+const fs::path STANDIN_MODULE = fs::path(VELKOR_DLSS_STANDIN_DIR) / "libVelkorDlss.so";
+const fs::path NOPROBE_MODULE = fs::path(VELKOR_DLSS_NOPROBE_DIR) / "libVelkorDlss.so";
+
+} // namespace
+
+TEST_F(GpuProbe, ChildAnswers) {
+    struct Case {
+        const char* mode; // VELKOR_DLSS_STANDIN
+        fs::path module;
+        int polls;
+        bool dlss;
+        std::string reason;
+        std::string gpu; // empty: the detected name stays
+    } cases[] = {
+        {"available", STANDIN_MODULE, DLSS_PROBE_POLLS, true, "DLSS available", "Stand-in RTX 4070"},
+        {"unavailable", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "no NVIDIA GPU", ""},
+        // Line 1 says "1", but only a child that exits with 0 is believed.
+        {"exit1", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "DLSS available", "Stand-in RTX 4070"},
+        {"crlf", STANDIN_MODULE, DLSS_PROBE_POLLS, true, "DLSS available", "Stand-in RTX 4070"},
+        {"crash", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "the check crashed (code 134)", ""},
+        {"available", NOPROBE_MODULE, DLSS_PROBE_POLLS, false, "libVelkorDlss.so has no VelkorDlss_Probe", ""},
+        // The time limit is shortened through the test seam; the program waits 2000 polls.
+        {"hang", STANDIN_MODULE, 25, false, "the check did not finish (20 s)", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " " + c.module.parent_path().filename().string());
+        if (&c != &cases[0]) End(), Begin();
+        ScopedEnv mode("VELKOR_DLSS_STANDIN", c.mode);
+        ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
+        SetDlssProbeSeamForTests(DlssProbeSeam{VELKOR_LAUNCHER_BIN, c.polls});
+        MakePayload(c.module);
+
+        StartGpuCheck();
+        EXPECT_FALSE(g_inst.gpuKnown); // INSTALL waits for the answer
+        const std::string detected = g_inst.gpu.name;
+        const fs::path probeDir = g_inst.probeDir;
+        EXPECT_EQ(probeDir, m_tmp / ("VelkorSetup_dlss_" + std::to_string(getpid())));
+        WaitForDecision();
+
+        EXPECT_EQ(g_inst.dlss, c.dlss);
+        EXPECT_EQ(g_dlssProbe.available, c.dlss);
+        EXPECT_EQ(g_dlssProbe.reason, c.reason);
+        EXPECT_EQ(g_inst.gpu.name, c.gpu.empty() ? detected : c.gpu);
+        EXPECT_EQ(g_inst.gpu.vendor, 0x10DEu);
+        EXPECT_TRUE(g_inst.gpu.forced);
+        EXPECT_EQ(g_dlssProbe.state.load(), 2);
+        EXPECT_FALSE(fs::exists(probeDir));
+        ExpectTemporaryFolderClean();
+
+        const std::string record = ReadFile(m_record);
+        if (c.module == STANDIN_MODULE) {
+            // The child ran in the extracted module folder, the stand-in was called
+            // with it, and the child is gone (a hanging one was killed and reaped).
+            const fs::path moduleDir = probeDir / DLSS_MODULE_DIR;
+            EXPECT_EQ(Recorded(record, "module"), moduleDir.string());
+            EXPECT_EQ(Recorded(record, "cwd"), moduleDir.string());
+            EXPECT_EQ(Recorded(record, "data"), (m_tmp / "VelkorRecomp_ngx").string());
+            EXPECT_EQ(Recorded(record, "sizes"), "256 512");
+            const std::string pid = Recorded(record, "pid");
+            ASSERT_FALSE(pid.empty());
+            errno = 0;
+            EXPECT_EQ(kill(std::stoi(pid), 0), -1);
+            EXPECT_EQ(errno, ESRCH);
+        } else {
+            EXPECT_EQ(record, "");
+        }
+    }
+}
+
+TEST_F(GpuProbe, ModuleMissingFromThePayload) {
+    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "NVIDIA");
+    MakePayload(fs::path()); // a "dlss" component without libVelkorDlss.so
+    StartGpuCheck();
+    WaitForDecision();
+    EXPECT_FALSE(g_inst.dlss);
+    // The loader's own message.
+    EXPECT_NE(g_dlssProbe.reason.find("libVelkorDlss.so"), std::string::npos) << g_dlssProbe.reason;
+    EXPECT_NE(g_dlssProbe.reason.find("No such file"), std::string::npos) << g_dlssProbe.reason;
+    ExpectTemporaryFolderClean();
+}
+
+TEST_F(GpuProbe, ExtractionFailureMeansNoChild) {
+    ScopedEnv mode("VELKOR_DLSS_STANDIN", "available");
+    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "10de");
+    MakePayload(STANDIN_MODULE);
+    fs::remove(g_payload.root / DLSS_MODULE_DIR / "libVelkorDlss.so");
+    StartGpuCheck();
+    const fs::path probeDir = g_inst.probeDir;
+    WaitForDecision();
+    EXPECT_FALSE(g_inst.dlss);
+    EXPECT_EQ(g_dlssProbe.reason, (probeDir / DLSS_MODULE_DIR / "libVelkorDlss.so").string() +
+                                      ": No such file or directory");
+    EXPECT_FALSE(fs::exists(m_record)); // no child was started
+    ExpectTemporaryFolderClean();
+}
+
+TEST_F(GpuProbe, NoChildWithoutNvidiaOrWithoutDlssComponent) {
+    ScopedEnv mode("VELKOR_DLSS_STANDIN", "available");
+    struct Case {
+        const char* vendor; // VELKOR_GPU_VENDOR
+        bool withDlss;
+    } cases[] = {{"amd", true}, {"intel", true}, {"nvidia", false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.vendor) + (c.withDlss ? " with dlss" : " without dlss"));
+        if (&c != &cases[0]) End(), Begin();
+        ScopedEnv vendor("VELKOR_GPU_VENDOR", c.vendor);
+        MakePayload(STANDIN_MODULE, c.withDlss);
+        StartGpuCheck();
+        // Decided at once, without a probe.
+        EXPECT_TRUE(g_inst.gpuKnown);
+        EXPECT_FALSE(g_inst.dlss);
+        EXPECT_TRUE(g_inst.probeDir.empty());
+        EXPECT_EQ(g_dlssProbe.state.load(), 0);
+        UpdateGpuCheck();
+        EXPECT_FALSE(g_inst.dlss);
+        EXPECT_FALSE(fs::exists(m_record));
+        ExpectTemporaryFolderClean();
+    }
+}
+
+TEST_F(GpuProbe, StartsOnlyOnce) {
+    ScopedEnv mode("VELKOR_DLSS_STANDIN", "available");
+    const fs::path folder = m_work / "module";
+    fs::create_directories(folder);
+    fs::copy_file(STANDIN_MODULE, folder / "libVelkorDlss.so");
+    StartDlssProbe(folder);
+    StartDlssProbe(folder);
+    while (g_dlssProbe.state.load() != 2) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    JoinDlssProbe();
+    EXPECT_TRUE(g_dlssProbe.available);
+    EXPECT_EQ(g_dlssProbe.gpu, "Stand-in RTX 4070");
+    // A second start after the answer does nothing either: there is no retry.
+    fs::remove(m_record);
+    StartDlssProbe(folder);
+    EXPECT_EQ(g_dlssProbe.state.load(), 2);
+    EXPECT_FALSE(g_dlssProbe.thread.joinable());
+    EXPECT_FALSE(fs::exists(m_record));
+    ExpectTemporaryFolderClean();
+}
