@@ -18,7 +18,6 @@
 namespace fs = std::filesystem;
 
 Installer g_inst;
-DlssProbe g_dlssProbe;
 
 namespace {
 
