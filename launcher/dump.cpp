@@ -5,6 +5,8 @@
 
 #include "launcher/dialogs.h"
 #include "launcher/installer.h"
+#include "launcher/launcher.h"
+#include "launcher/shortcuts.h"
 #include "launcher/setup_script.h"
 #include "launcher/sha256.h"
 #include "launcher/xex_digest.h"
@@ -148,4 +150,11 @@ fs::path InstalledGameFolder() {
     const std::string saved = settings::ReadGameFolder(play / "userdata");
     if (!saved.empty() && paths::IsGameFolder(fs::path(saved))) return fs::path(saved);
     return {};
+}
+
+void ChooseInstallerGameFolder() {
+    const fs::path folder = AskForDump(nullptr);
+    if (folder.empty()) return;
+    g_passArgs = {"--game", folder.string()};
+    Relaunch();
 }

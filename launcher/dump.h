@@ -39,3 +39,8 @@ std::filesystem::path GameFolder();
 // Where an existing installation keeps the dump: the play folder's "game"
 // copy, else the folder remembered in its settings.toml, else empty.
 std::filesystem::path InstalledGameFolder();
+
+// The game-folder action of the installer screen: asks for a dump and, when
+// one is chosen, restarts the installer with "--game <folder>" as its only
+// pass-through arguments (the game art is read only at start-up).
+void ChooseInstallerGameFolder();

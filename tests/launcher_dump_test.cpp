@@ -14,6 +14,7 @@
 #include "launcher/dialogs.h"
 #include "launcher/dump.h"
 #include "launcher/installer.h"
+#include "launcher/launcher.h"
 #include "launcher/setup_script.h"
 #include "launcher/sha256.h"
 
@@ -157,6 +158,13 @@ TEST(CheckDump, Verdicts) {
              return d;
          },
          NoXex("default.xex")},
+        {"default.xex a regular file whose reading fails (works as root too)",
+         [](const fs::path& d) {
+             MakeDump(d, "default.xex");
+             fs::create_symlink("/proc/self/mem", d / "default.xex");
+             return d;
+         },
+         WrongVersion("...")},
         {"wrong default.xex",
          [](const fs::path& d) {
              MakeDump(d, "", "hello");
@@ -385,6 +393,36 @@ TEST_F(AskForDumpTest, PortugueseProblemText) {
                   "\n\nOs arquivos do jogo estão incompletos.\nFaltam: shaders\\\n\nEscolha a pasta com os arquivos "
                   "do seu disco do jogo (default.xex, default.rcf, english.rcf, sound1.rcf, sound2.rcf e shaders/).");
     EXPECT_EQ(g_questions[0].buttons, (std::vector<std::string>{"Tentar de novo", "Cancelar"}));
+}
+
+TEST_F(AskForDumpTest, ChoosingAnotherGameFolderRestartsWithIt) {
+    // The restarted installer is a stand-in that records its arguments.
+    const fs::path restarted = t.path / "restarted.sh";
+    const std::string args = (t.path / "args").string();
+    std::ofstream(restarted) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << args << ".part' && mv '" << args
+                             << ".part' '" << args << "'\n";
+    fs::permissions(restarted, fs::perms::owner_all);
+    setenv("APPIMAGE", restarted.c_str(), 1);
+    g_passArgs = {"--mods", "/m"};
+
+    Picks({"1"});
+    g_answers = {1};
+    ChooseInstallerGameFolder();
+    EXPECT_EQ(g_passArgs, (std::vector<std::string>{"--mods", "/m"}));
+
+    MakeDump(t.path / "dump");
+    Picks({"0 " + (t.path / "dump").string()});
+    ChooseInstallerGameFolder();
+    EXPECT_EQ(g_passArgs, (std::vector<std::string>{"--game", (t.path / "dump").string()}));
+    for (int i = 0; i < 500 && !fs::exists(t.path / "args"); ++i) usleep(10000);
+    std::ifstream in(t.path / "args");
+    std::string first, second;
+    std::getline(in, first);
+    std::getline(in, second);
+    EXPECT_EQ(first, "--game");
+    EXPECT_EQ(second, (t.path / "dump").string());
+    unsetenv("APPIMAGE");
+    g_passArgs.clear();
 }
 
 TEST(InstalledGameFolder, CopyThenRememberedFolderThenNothing) {
