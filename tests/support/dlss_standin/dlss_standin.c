@@ -10,7 +10,7 @@
  *   crash        aborts before anything is written
  *   hang         never returns
  * The result file is the last argument of the probe child's command line.
- * VELKOR_DLSS_STANDIN_LOG names a file that receives the arguments of the call:
+ * VELKOR_DLSS_STANDIN_LOG names a file to which each call appends its arguments:
  * "module <folder>", "data <folder>", "sizes <gpu> <reason>", "cwd <folder>",
  * "pid <process id>".
  */
@@ -49,7 +49,7 @@ static void RecordCall(const wchar_t* moduleDir, const wchar_t* dataPath, uint32
                        uint32_t reasonSize) {
     const char* path = getenv("VELKOR_DLSS_STANDIN_LOG");
     if (!path || !*path) return;
-    FILE* f = fopen(path, "w");
+    FILE* f = fopen(path, "a");
     if (!f) return;
     char text[PATH_MAX * 4];
     Utf8(moduleDir, text, sizeof text);
