@@ -64,6 +64,8 @@ namespace testing {
 // Publishes fonts as the loader would (for tests that have no archive); a
 // test process calls it before any loading starts.
 void PublishFonts(Font small, Font large, bool ok);
+// Switches between the published game fonts and the overlay font.
+void SetFontsOk(bool ok);
 // Runs on the loader thread just before it publishes its results; tests use it
 // to hold the loader at that point.
 void SetBeforePublishHook(void (*hook)());

@@ -135,6 +135,11 @@ void PublishFonts(Font small, Font large, bool ok) {
     g_fontsOk = ok;
 }
 
+void SetFontsOk(bool ok) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_fontsOk = ok;
+}
+
 void SetBeforePublishHook(void (*hook)()) { g_beforePublish = hook; }
 
 } // namespace testing
