@@ -10,6 +10,7 @@
 #include "runtime/log.h"
 #include "runtime/paths.h"
 #include "runtime/platform/platform.h"
+#include "runtime/settings/menu_art_fonts.h"
 
 namespace fs = std::filesystem;
 
@@ -152,16 +153,21 @@ int RunLauncher(int argc, char** argv) {
     pathArgv.push_back(nullptr);
     paths::Init(static_cast<int>(pathArgv.size() - 1), pathArgv.data(), false);
 
-    if (!paths::Game().empty()) {
+    const bool artStarted = !paths::Game().empty();
+    if (artStarted) {
         vfs::Config config;
         config.gameRoot = paths::Game();
         config.modsDir = paths::Mods();
         config.userDataDir = paths::UserData();
         vfs::Init(config);
+        settings::menu_art::StartLoading();
     }
 
-    // The game art loader, the window, the installer screen and its frame loop
-    // are not part of this build yet.
-    Log("[launcher] start-up done; this build has no installer window yet, so it stops here");
+    // The window, the installer screen and its frame loop are not part of this
+    // build yet. The art loader still gets its time, as the window would give
+    // it, so that the program never ends under its feet.
+    const bool fonts = artStarted && settings::menu_art::Ready(8000);
+    Log("[launcher] start-up done (game fonts %s); this build has no installer window yet, so it stops here",
+        fonts ? "loaded" : "not loaded");
     return g_inst.finalCode;
 }

@@ -13,6 +13,8 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include "tests/support/synthetic_dump.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -119,6 +121,23 @@ TEST_F(Startup, ACompatibleGameFolderGoesStraightThrough) {
     const std::string log = Log();
     EXPECT_TRUE(Has(log, "[paths] game " + good.string() + " (--game)")) << log;
     EXPECT_TRUE(Has(log, STOP_LINE)) << log;
+}
+
+// The art loader starts once the folders are known and is given its time
+// before the program goes on: its own log line comes before the last one.
+TEST_F(Startup, TheGameArtLoaderRunsBeforeTheProgramGoesOn) {
+    std::string error;
+    ASSERT_TRUE(testsupport::WriteSyntheticDump(t.path / "full", error)) << error;
+    EXPECT_EQ(Run({"--game", (t.path / "full").string()}), 0);
+    const std::string log = Log();
+    const size_t stop = log.find(STOP_LINE);
+    ASSERT_NE(stop, std::string::npos) << log;
+    EXPECT_EQ(log.find('\n', stop), log.size() - 1) << "the last line: " << log;
+    const size_t fs = log.find("[fs] ");
+    const size_t art = log.find("[settings] ");
+    ASSERT_NE(fs, std::string::npos) << "the mount table was built: " << log;
+    ASSERT_NE(art, std::string::npos) << "the art loader ran: " << log;
+    EXPECT_LT(fs, art);
 }
 
 TEST_F(Startup, ABadGameFolderIsReplacedByThePickedOne) {
