@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "runtime/fs/vfs.h"
@@ -406,6 +407,32 @@ TEST_F(VfsTree, ListingCacheSeesChanges) {
     AgeFolder(m_game / "Sub", 1000000000);
     EXPECT_FALSE(Find("D:\\sub\\ONE.BIN"));
     EXPECT_EQ(Find("D:\\sub\\two.bin")->host, m_game / "Sub" / "Two.bin");
+}
+
+// The art loader looks files up on a worker thread while the main thread may
+// mount content; the listing cache and the content table are shared.
+TEST_F(VfsTree, LookupsFromSeveralThreads) {
+    WriteFile(m_dir.Path() / "dlc" / "Pack.BIN", "p");
+    InitVfs();
+    ASSERT_TRUE(vfs::MountContent("dlc", m_dir.Path() / "dlc"));
+    std::vector<std::thread> workers;
+    std::vector<int> misses(4, 0);
+    for (int t = 0; t < 4; ++t) {
+        workers.emplace_back([this, t, &misses] {
+            for (int i = 0; i < 200; ++i) {
+                if (!Find(i % 2 ? "D:\\DEFAULT.RCF" : "d:\\art\\MENU.p3d")) ++misses[t];
+                if (auto path = vfs::Parse("DLC:\\pack.bin", nullptr)) {
+                    if (!vfs::Locate(*path)) ++misses[t];
+                }
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        vfs::MountContent("DLC", m_dir.Path() / "dlc");
+        if (i % 50 == 0) AgeFolder(m_game);
+    }
+    for (std::thread& worker : workers) worker.join();
+    for (int t = 0; t < 4; ++t) EXPECT_EQ(misses[t], 0) << t;
 }
 
 } // namespace

@@ -66,7 +66,10 @@ void AddMod(const ModInfo& mod);
 // that leaves its mount with "..", or an absolute path without a device.
 std::optional<VirtualPath> Parse(std::string_view guestPath, const VirtualPath* directory);
 
-// Finds the host file for reading (mods first for the game mount).
+// Finds the host file for reading (mods first for the game mount). Folder
+// listings read for the case-insensitive match are kept and reused while the
+// folder's inode and modification time stay the same (a folder changed in the
+// last moments is read again each time); Init drops them all.
 std::optional<Location> Locate(const VirtualPath& path);
 
 // The host path under the path's own mount (mods not consulted), case-matched
