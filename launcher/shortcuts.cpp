@@ -4,11 +4,13 @@
 
 #include <SDL3/SDL_error.h>
 #include <SDL3/SDL_misc.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <unistd.h>
 
 #include "launcher/install_sequence.h"
 #include "launcher/installer.h"
@@ -36,6 +38,16 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 std::string Home() {
     const char* home = std::getenv("HOME");
     return home ? home : "/tmp";
+}
+
+// fork and execv report a program that cannot be run only inside the child,
+// which is created all the same; asking first keeps the installer open then.
+pid_t StartProgram(const fs::path& exe, const std::vector<std::string>& args, const fs::path& cwd) {
+    if (::access(exe.c_str(), X_OK) != 0) {
+        Log("[launcher] cannot start %s: %s", exe.c_str(), std::strerror(errno));
+        return 0;
+    }
+    return Spawn(exe, args, cwd, -1, false);
 }
 
 fs::path EnvFolder(const char* name, const fs::path& fallback) {
@@ -132,7 +144,7 @@ void OpenLauncher() {
         dir = g_inst.finishedDir;
     }
     if (dir.empty()) dir = PlayDir();
-    if (Spawn(dir / LAUNCHER_PROGRAM, {}, dir, -1, false) != 0) RequestQuit();
+    if (StartProgram(dir / LAUNCHER_PROGRAM, {}, dir) != 0) RequestQuit();
 }
 
 void OpenFolder(const fs::path& folder) {
@@ -182,7 +194,7 @@ bool Relaunch() {
     const fs::path exe = appImage && *appImage ? fs::path(appImage) : plat::ExecutablePath();
     std::error_code ec;
     const fs::path cwd = fs::current_path(ec);
-    if (Spawn(exe, args, cwd, -1, false) == 0) return false;
+    if (StartProgram(exe, args, cwd) == 0) return false;
     RequestQuit();
     return true;
 }
