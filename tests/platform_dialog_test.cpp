@@ -60,7 +60,7 @@ std::string JsonLine(const std::vector<std::string>& items) {
 }
 
 // A temporary HOME and a PATH holding only the chosen stand-in tools.
-class Dialogs : public ::testing::Test {
+class PlatDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* base = std::getenv("VELKOR_TEST_TMP");
@@ -113,7 +113,7 @@ const char* TITLE = "Escolha a pasta d'água: \"jogo\" $HOME `x`";
 
 } // namespace
 
-TEST_F(Dialogs, PickFolderWithZenity) {
+TEST_F(PlatDialogs, PickFolderWithZenity) {
     Install("zenity");
     Install("kdialog");
     Answer("0 /games/Velkor dump\n");
@@ -131,21 +131,21 @@ TEST_F(Dialogs, PickFolderWithZenity) {
     EXPECT_EQ(TakeLog(), JsonLine({"zenity", "--file-selection", "--directory", "--title="}));
 }
 
-TEST_F(Dialogs, PickFolderWithKdialogStartsAtHome) {
+TEST_F(PlatDialogs, PickFolderWithKdialogStartsAtHome) {
     Install("kdialog");
     Answer("0 /home/user/Velkor\n");
     EXPECT_EQ(plat::PickFolder(TITLE, nullptr), fs::path("/home/user/Velkor"));
     EXPECT_EQ(TakeLog(), JsonLine({"kdialog", "--getexistingdirectory", home.string(), "--title", TITLE}));
 }
 
-TEST_F(Dialogs, PickFolderDropsTrailingLineBreaks) {
+TEST_F(PlatDialogs, PickFolderDropsTrailingLineBreaks) {
     // A tool printing a folder whose own name ends in a line break.
     WriteFile(bin / "zenity", "#!/bin/sh\nprintf '/games/dump\\n\\r\\n'\n");
     chmod((bin / "zenity").c_str(), 0755);
     EXPECT_EQ(plat::PickFolder("t", nullptr), fs::path("/games/dump"));
 }
 
-TEST_F(Dialogs, NoToolMeansNothingChosen) {
+TEST_F(PlatDialogs, NoToolMeansNothingChosen) {
     Answer("0 /should/not/be/used\n");
     EXPECT_EQ(plat::PickFolder("t", nullptr), fs::path());
     testing::internal::CaptureStderr();
@@ -154,7 +154,7 @@ TEST_F(Dialogs, NoToolMeansNothingChosen) {
     EXPECT_FALSE(fs::exists(log));
 }
 
-TEST_F(Dialogs, MessageBoxCommandLines) {
+TEST_F(PlatDialogs, MessageBoxCommandLines) {
     struct Case {
         plat::MessageKind kind;
         const char* word;

@@ -26,7 +26,7 @@ using plat::FileError;
 
 namespace {
 
-class Files : public ::testing::Test {
+class PlatFile : public ::testing::Test {
 protected:
     void SetUp() override {
         const char* base = std::getenv("VELKOR_TEST_TMP");
@@ -72,7 +72,7 @@ std::string Pattern(size_t size) {
 
 } // namespace
 
-TEST_F(Files, OpenDispositions) {
+TEST_F(PlatFile, OpenDispositions) {
     struct Case {
         const char* name;
         FileDisposition disposition;
@@ -112,7 +112,7 @@ TEST_F(Files, OpenDispositions) {
     EXPECT_EQ(st.st_mode & 0777, 0644u & ~[] { mode_t m = umask(0); umask(m); return m; }());
 }
 
-TEST_F(Files, OpenFailuresAreClassified) {
+TEST_F(PlatFile, OpenFailuresAreClassified) {
     WriteFile(dir / "plain", "x");
     File file;
     FileError error = FileError::None;
@@ -135,7 +135,7 @@ TEST_F(Files, OpenFailuresAreClassified) {
     EXPECT_EQ(error, FileError::None);
 }
 
-TEST_F(Files, HandlesAreOwned) {
+TEST_F(PlatFile, HandlesAreOwned) {
     WriteFile(dir / "a", "AAAA");
     WriteFile(dir / "b", "BBBB");
     const size_t before = OpenDescriptors();
@@ -175,7 +175,7 @@ TEST_F(Files, HandlesAreOwned) {
     EXPECT_NE(std::system(listing.c_str()), 0);
 }
 
-TEST_F(Files, PositionalTransfers) {
+TEST_F(PlatFile, PositionalTransfers) {
     File file;
     ASSERT_TRUE(file.Open(dir / "data", true, FileDisposition::CreateNew, nullptr));
     const std::string data = Pattern(100000);
@@ -234,7 +234,7 @@ TEST_F(Files, PositionalTransfers) {
     EXPECT_FALSE(file.Stat(stat));
 }
 
-TEST_F(Files, SizeAndFlush) {
+TEST_F(PlatFile, SizeAndFlush) {
     File file;
     ASSERT_TRUE(file.Open(dir / "sized", true, FileDisposition::CreateAlways, nullptr));
     EXPECT_EQ(file.Size(), 0u);
@@ -251,7 +251,7 @@ TEST_F(Files, SizeAndFlush) {
     EXPECT_EQ(ReadFile(dir / "sized"), "ke");
 }
 
-TEST_F(Files, ConcurrentReadsOfOneFile) {
+TEST_F(PlatFile, ConcurrentReadsOfOneFile) {
     const std::string data = Pattern(1 << 20);
     WriteFile(dir / "shared", data);
     File file;
@@ -272,7 +272,7 @@ TEST_F(Files, ConcurrentReadsOfOneFile) {
     EXPECT_EQ(mismatches, std::vector<int>(4, 0));
 }
 
-TEST_F(Files, StatTimesSizeAndAttributes) {
+TEST_F(PlatFile, StatTimesSizeAndAttributes) {
     WriteFile(dir / "file", "12345");
     // 2000-01-01 00:00:00.5 UTC for access, one second later for modification.
     const timespec times[2] = {{946684800, 500000000}, {946684801, 250000000}};
@@ -353,7 +353,7 @@ void OpenGuardedMemory(int signal, siginfo_t* info, void* context) {
 }
 } // namespace
 
-TEST_F(Files, BuffersTheKernelCannotReach) {
+TEST_F(PlatFile, BuffersTheKernelCannotReach) {
     const size_t page = size_t(sysconf(_SC_PAGESIZE));
     g_guardedSize = 2 * page;
     void* memory = mmap(nullptr, g_guardedSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -68,14 +68,14 @@ int ProbeValue(void* library) {
 
 bool HaveCompiler() { return std::system("command -v cc >/dev/null 2>&1") == 0; }
 
-// Starts this test program again running only ChildMode.Run in `mode`, which
+// Starts this test program again running only PlatChildMode.Run in `mode`, which
 // writes its findings to `out`.
 uint32_t StartChild(const std::string& mode, const fs::path& out, std::vector<std::string> extra = {},
                     const char* argument = nullptr) {
     plat::SetEnvironment("VELKOR_PLATFORM_CHILD", mode.c_str());
     plat::SetEnvironment("VELKOR_PLATFORM_CHILD_OUT", out.c_str());
     plat::SetEnvironment("VELKOR_PLATFORM_CHILD_ARG", argument);
-    std::vector<std::string> arguments = {"--gtest_filter=ChildMode.Run"};
+    std::vector<std::string> arguments = {"--gtest_filter=PlatChildMode.Run"};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     const uint32_t pid = plat::StartSelf(arguments);
     plat::SetEnvironment("VELKOR_PLATFORM_CHILD", nullptr);
@@ -95,7 +95,7 @@ int WaitStatus(uint32_t pid) {
 
 // The other half of the tests that start this program again; skipped in a
 // normal run.
-TEST(ChildMode, Run) {
+TEST(PlatChildMode, Run) {
     const char* mode = std::getenv("VELKOR_PLATFORM_CHILD");
     const char* out = std::getenv("VELKOR_PLATFORM_CHILD_OUT");
     if (!mode || !out) GTEST_SKIP() << "only runs as a child of the process tests";
@@ -119,7 +119,7 @@ TEST(ChildMode, Run) {
     }
 }
 
-TEST(Library, BareNamePrefersTheCopyNextToTheProgram) {
+TEST(PlatLibrary, BareNamePrefersTheCopyNextToTheProgram) {
     if (!HaveCompiler()) GTEST_SKIP() << "no C compiler to build the probe libraries";
     TempDir dir;
     ASSERT_FALSE(dir.path.empty());
@@ -174,7 +174,7 @@ TEST(Library, BareNamePrefersTheCopyNextToTheProgram) {
     EXPECT_NE(plat::LastErrorText().find(name), std::string::npos);
 }
 
-TEST(Library, SystemLibraryAndSymbols) {
+TEST(PlatLibrary, SystemLibraryAndSymbols) {
     void* libm = plat::OpenLibrary("libm.so.6");
     ASSERT_NE(libm, nullptr) << plat::LastErrorText();
     auto cosine = reinterpret_cast<double (*)(double)>(plat::FindSymbol(libm, "cos"));
@@ -187,7 +187,7 @@ TEST(Library, SystemLibraryAndSymbols) {
     EXPECT_EQ(plat::LibraryFileVersion("libm.so.6"), "");
 }
 
-TEST(Library, LastErrorTextIsReportedOnceThenErrno) {
+TEST(PlatLibrary, LastErrorTextIsReportedOnceThenErrno) {
     EXPECT_EQ(plat::OpenLibrary("/nonexistent-velkor/libnothing.so"), nullptr);
     const std::string first = plat::LastErrorText();
     EXPECT_NE(first.find("libnothing.so"), std::string::npos) << first;
@@ -201,7 +201,7 @@ TEST(Library, LastErrorTextIsReportedOnceThenErrno) {
     EXPECT_EQ(plat::LastErrorText(), std::strerror(ENOENT));
 }
 
-TEST(Process, ExecutablePathAndId) {
+TEST(PlatProcess, ExecutablePathAndId) {
     const fs::path exe = plat::ExecutablePath();
     ASSERT_TRUE(exe.is_absolute()) << exe;
     EXPECT_EQ(exe.filename(), "platform_process_test");
@@ -210,16 +210,16 @@ TEST(Process, ExecutablePathAndId) {
     EXPECT_TRUE(plat::DisablePowerThrottling());
 }
 
-TEST(Process, StartSelfPassesTheArgumentsAsGiven) {
+TEST(PlatProcess, StartSelfPassesTheArgumentsAsGiven) {
     TempDir dir;
     const fs::path out = dir.path / "arguments.txt";
     const uint32_t pid = StartChild("arguments", out, {"", "two words", "it's \"quoted\"", "ação", "--game"});
     ASSERT_NE(pid, 0u);
     EXPECT_TRUE(plat::WaitForProcessExit(pid, 60000));
-    EXPECT_EQ(ReadFile(out), "<--gtest_filter=ChildMode.Run><><two words><it's \"quoted\"><ação><--game>");
+    EXPECT_EQ(ReadFile(out), "<--gtest_filter=PlatChildMode.Run><><two words><it's \"quoted\"><ação><--game>");
 }
 
-TEST(Process, WaitForProcessExit) {
+TEST(PlatProcess, WaitForProcessExit) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_TRUE(plat::WaitForProcessExit(0, UINT32_MAX));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
@@ -236,7 +236,7 @@ TEST(Process, WaitForProcessExit) {
     EXPECT_TRUE(plat::WaitForProcessExit(pid, 60000));
 }
 
-TEST(Process, ExitProcessFlushesStreamsAndSkipsExitHandlers) {
+TEST(PlatProcess, ExitProcessFlushesStreamsAndSkipsExitHandlers) {
     TempDir dir;
     const fs::path out = dir.path / "exit.txt";
     const uint32_t pid = StartChild("exit", out);
@@ -247,7 +247,7 @@ TEST(Process, ExitProcessFlushesStreamsAndSkipsExitHandlers) {
     EXPECT_EQ(ReadFile(out), "buffered");
 }
 
-TEST(Environment, SetOverwriteAndRemove) {
+TEST(PlatEnvironment, SetOverwriteAndRemove) {
     const char* name = "VELKOR_PLATFORM_TEST_VARIABLE";
     plat::SetEnvironment(name, "first");
     ASSERT_NE(std::getenv(name), nullptr);
@@ -263,7 +263,7 @@ TEST(Environment, SetOverwriteAndRemove) {
     EXPECT_EQ(std::getenv(name), nullptr);
 }
 
-TEST(Environment, CompareNoCase) {
+TEST(PlatEnvironment, CompareNoCase) {
     struct Case {
         const char* a;
         const char* b;
@@ -280,7 +280,7 @@ TEST(Environment, CompareNoCase) {
     }
 }
 
-TEST(Display, DesktopDisplayModeOffscreen) {
+TEST(PlatDisplay, DesktopDisplayModeOffscreen) {
     plat::SetEnvironment("SDL_VIDEO_DRIVER", "offscreen");
     for (int round = 0; round < 2; ++round) {
         int width = -7, height = -7, refresh = -7;

@@ -26,7 +26,7 @@ std::string Hex(const std::string& bytes) {
 
 } // namespace
 
-TEST(Utf8, Widen) {
+TEST(PlatUtf8, Widen) {
     struct Case {
         std::string input;
         std::wstring expected;
@@ -64,7 +64,7 @@ TEST(Utf8, Widen) {
     for (const Case& c : cases) EXPECT_EQ(plat::WidenUtf8(c.input), c.expected) << Hex(c.input);
 }
 
-TEST(Utf8, Narrow) {
+TEST(PlatUtf8, Narrow) {
     struct Case {
         std::wstring input;
         std::string expected;
@@ -87,7 +87,7 @@ TEST(Utf8, Narrow) {
     for (const Case& c : cases) EXPECT_EQ(Hex(plat::NarrowUtf8(c.input)), Hex(c.expected));
 }
 
-TEST(Utf8, ToUtf16) {
+TEST(PlatUtf8, ToUtf16) {
     struct Case {
         std::string input;
         std::u16string expected;
@@ -104,7 +104,7 @@ TEST(Utf8, ToUtf16) {
     for (const Case& c : cases) EXPECT_EQ(plat::Utf16FromUtf8(c.input), c.expected) << Hex(c.input);
 }
 
-TEST(Utf8, ValidTextRoundTripsAndNoInputBreaksIt) {
+TEST(PlatUtf8, ValidTextRoundTripsAndNoInputBreaksIt) {
     std::mt19937 random(20261211);
     std::uniform_int_distribution<uint32_t> codePoint(0, 0x10FFFF);
     std::wstring wide;
