@@ -124,9 +124,14 @@ uint64_t FolderBytes(const fs::path& folder) {
     fs::recursive_directory_iterator it(folder, ec);
     for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
         std::error_code entryError;
-        const bool regular = it->is_regular_file(entryError);
-        if (entryError) break;
-        if (!regular) continue;
+        const fs::file_status status = it->status(entryError);
+        if (entryError) {
+            // A link to nothing is no file; anything else ends the count.
+            std::error_code linkError;
+            if (status.type() == fs::file_type::not_found && it->is_symlink(linkError) && !linkError) continue;
+            break;
+        }
+        if (!fs::is_regular_file(status)) continue;
         const uintmax_t size = fs::file_size(it->path(), entryError);
         if (entryError) break;
         total += size;
