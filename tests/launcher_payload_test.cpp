@@ -42,7 +42,7 @@ std::string ReadText(const fs::path& path) {
 std::map<std::string, std::string> Digest(const fs::path& root) {
     std::map<std::string, std::string> tree;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
-        const std::string rel = fs::relative(it->path(), root).string();
+        const std::string rel = it->path().lexically_relative(root).string();
         if (rel == PAYLOAD_INDEX) continue;
         if (it->is_symlink()) {
             tree[rel] = "link " + fs::read_symlink(it->path()).string();
@@ -67,7 +67,7 @@ std::set<std::string> Rewritten(const fs::path& root) {
     std::set<std::string> files;
     for (auto& e : fs::recursive_directory_iterator(root)) {
         if (e.is_regular_file() && !e.is_symlink() && fs::last_write_time(e.path()) > recent) {
-            files.insert(fs::relative(e.path(), root).string());
+            files.insert(e.path().lexically_relative(root).string());
         }
     }
     return files;
