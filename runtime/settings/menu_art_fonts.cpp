@@ -284,6 +284,7 @@ float DrawIcon(Canvas& canvas, char32_t icon, float x, float y, float height, fl
     if (!g || size_t(g->page) >= large->pages.size()) return 0;
     const int dh = RoundToInt(height);
     const int dw = TruncToInt(IconWidth(icon, height));
+    if (dw <= 0 || dh <= 0) return 0;  // nothing to draw (a height of 0 or below)
     const Image& image = Scaled(large->pages[size_t(g->page)], g->x0, g->y0, g->x1 - g->x0,
                                 g->y1 - g->y0, dw, dh, flipX, false);
     const int alpha = std::clamp(RoundToInt(double(opacity) * 255.0), 0, 255);
