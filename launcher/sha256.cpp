@@ -142,30 +142,45 @@ void Sha256::Compress(const uint8_t* blocks, size_t count) {
         return;
     }
 #endif
+    // One round; the caller rotates the roles of the eight working variables
+    // instead of moving their values.
+    const auto round = [](uint32_t a, uint32_t b, uint32_t c, uint32_t& d, uint32_t e, uint32_t f, uint32_t g,
+                          uint32_t& h, uint32_t kw) {
+        const uint32_t t1 = h + (Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25)) + (g ^ (e & (f ^ g))) + kw;
+        const uint32_t t2 = (Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22)) + ((a & b) | (c & (a | b)));
+        d += t1;
+        h = t1 + t2;
+    };
     for (; count > 0; --count, blocks += 64) {
-        uint32_t w[64];
+        uint32_t w[16];
         for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian(blocks + 4 * i);
-        for (int i = 16; i < 64; ++i) {
-            const uint32_t s0 = Rotr(w[i - 15], 7) ^ Rotr(w[i - 15], 18) ^ (w[i - 15] >> 3);
-            const uint32_t s1 = Rotr(w[i - 2], 17) ^ Rotr(w[i - 2], 19) ^ (w[i - 2] >> 10);
-            w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-        }
+        // The message schedule, kept as the last sixteen words.
+        const auto next = [&w](int i) {
+            const uint32_t w15 = w[(i + 1) & 15], w2 = w[(i + 14) & 15];
+            const uint32_t s0 = Rotr(w15, 7) ^ Rotr(w15, 18) ^ (w15 >> 3);
+            const uint32_t s1 = Rotr(w2, 17) ^ Rotr(w2, 19) ^ (w2 >> 10);
+            return w[i & 15] += s0 + w[(i + 9) & 15] + s1;
+        };
         uint32_t a = h[0], b = h[1], c = h[2], d = h[3], e = h[4], f = h[5], g = h[6], hh = h[7];
-        for (int i = 0; i < 64; ++i) {
-            const uint32_t s1 = Rotr(e, 6) ^ Rotr(e, 11) ^ Rotr(e, 25);
-            const uint32_t ch = (e & f) ^ (~e & g);
-            const uint32_t t1 = hh + s1 + ch + ROUND_CONSTANTS[i] + w[i];
-            const uint32_t s0 = Rotr(a, 2) ^ Rotr(a, 13) ^ Rotr(a, 22);
-            const uint32_t maj = (a & b) ^ (a & c) ^ (b & c);
-            const uint32_t t2 = s0 + maj;
-            hh = g;
-            g = f;
-            f = e;
-            e = d + t1;
-            d = c;
-            c = b;
-            b = a;
-            a = t1 + t2;
+        for (int i = 0; i < 16; i += 8) {
+            round(a, b, c, d, e, f, g, hh, ROUND_CONSTANTS[i] + w[i]);
+            round(hh, a, b, c, d, e, f, g, ROUND_CONSTANTS[i + 1] + w[i + 1]);
+            round(g, hh, a, b, c, d, e, f, ROUND_CONSTANTS[i + 2] + w[i + 2]);
+            round(f, g, hh, a, b, c, d, e, ROUND_CONSTANTS[i + 3] + w[i + 3]);
+            round(e, f, g, hh, a, b, c, d, ROUND_CONSTANTS[i + 4] + w[i + 4]);
+            round(d, e, f, g, hh, a, b, c, ROUND_CONSTANTS[i + 5] + w[i + 5]);
+            round(c, d, e, f, g, hh, a, b, ROUND_CONSTANTS[i + 6] + w[i + 6]);
+            round(b, c, d, e, f, g, hh, a, ROUND_CONSTANTS[i + 7] + w[i + 7]);
+        }
+        for (int i = 16; i < 64; i += 8) {
+            round(a, b, c, d, e, f, g, hh, ROUND_CONSTANTS[i] + next(i));
+            round(hh, a, b, c, d, e, f, g, ROUND_CONSTANTS[i + 1] + next(i + 1));
+            round(g, hh, a, b, c, d, e, f, ROUND_CONSTANTS[i + 2] + next(i + 2));
+            round(f, g, hh, a, b, c, d, e, ROUND_CONSTANTS[i + 3] + next(i + 3));
+            round(e, f, g, hh, a, b, c, d, ROUND_CONSTANTS[i + 4] + next(i + 4));
+            round(d, e, f, g, hh, a, b, c, ROUND_CONSTANTS[i + 5] + next(i + 5));
+            round(c, d, e, f, g, hh, a, b, ROUND_CONSTANTS[i + 6] + next(i + 6));
+            round(b, c, d, e, f, g, hh, a, ROUND_CONSTANTS[i + 7] + next(i + 7));
         }
         h[0] += a;
         h[1] += b;
