@@ -100,6 +100,30 @@ TEST_F(VfsTree, EveryGameDeviceNameFindsTheFileWhateverItsCase) {
     EXPECT_FALSE(Find("d:\\art\\missing.p3d"));
 }
 
+TEST_F(VfsTree, LinksAndOddFolders) {
+    WriteFile(m_dir.Path() / "elsewhere" / "Inner.BIN", "i");
+    fs::create_directory_symlink(m_dir.Path() / "elsewhere", m_game / "Linked");
+    fs::create_symlink(m_game / "english.rcf", m_game / "Voice.Rcf");
+    fs::create_symlink(m_dir.Path() / "nowhere", m_game / "Dangling.bin");
+    InitVfs();
+    EXPECT_EQ(Find("d:\\LINKED\\inner.bin")->host, m_game / "Linked" / "Inner.BIN");
+    EXPECT_EQ(Find("d:\\voice.rcf")->host, m_game / "Voice.Rcf");
+    EXPECT_FALSE(Find("d:\\dangling.bin"));
+    EXPECT_FALSE(Find("d:\\Dangling.bin"));
+    EXPECT_FALSE(Find("d:\\default.rcf\\x"));  // a file is no folder
+}
+
+// A folder that may be searched but not read: only names as written are found.
+TEST_F(VfsTree, UnreadableFolderFindsNamesAsWritten) {
+    if (::geteuid() == 0) GTEST_SKIP() << "root reads every folder";
+    InitVfs();
+    WriteFile(m_game / "Locked" / "Exact.bin");
+    fs::permissions(m_game / "Locked", fs::perms::owner_exec);
+    EXPECT_TRUE(Find("d:\\Locked\\Exact.bin"));
+    EXPECT_FALSE(Find("d:\\Locked\\exact.bin"));
+    fs::permissions(m_game / "Locked", fs::perms::owner_all);
+}
+
 TEST_F(VfsTree, ParseTable) {
     InitVfs();
     struct Case {

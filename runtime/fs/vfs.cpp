@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <unordered_map>
@@ -97,9 +98,12 @@ fs::path MountRoot(const Mount* mount) {
 // Folder listings for the case-insensitive lookup.
 //
 // Finding "DEFAULT.RCF" as "default.rcf" means reading the folder. Each folder
-// read is kept as a map from lower-cased name to the first name (in directory
-// order) that lowers to it, keyed by the folder's host path and stamped with
-// the folder's device, inode and modification time. A later lookup stats the
+// read is kept (the names as spelled with their entry types, and for each
+// lower-cased name the first entry in directory order that lowers to it),
+// keyed by the folder's host path and stamped with the folder's device, inode
+// and modification time. A lookup then costs one stat per path component,
+// whether the name exists as written, in another case, or not at all (only
+// symbolic links and entries of unknown type are stat'ed). A lookup stats the
 // folder and uses the listing only when the stamp is unchanged: creating,
 // removing or renaming an entry changes the folder's modification time, and
 // replacing the folder changes its inode. Timestamps have a granularity (a
@@ -108,7 +112,9 @@ fs::path MountRoot(const Mount* mount) {
 // listing read while the folder's time was that recent is not trusted and the
 // folder is read again on the next lookup, until its time is old enough.
 // Changes inside subfolders do not touch the parent's time and need no
-// invalidation: each subfolder has its own listing. Init drops every listing.
+// invalidation: each subfolder has its own listing. A changed file's contents
+// or a symbolic link's target never matter: only names and types are kept.
+// Init drops every listing; at most MAX_LISTINGS folders are kept.
 // ---------------------------------------------------------------------------
 
 struct Stamp {
@@ -117,9 +123,17 @@ struct Stamp {
     struct timespec mtime {};
 };
 
+// One folder entry: its name as spelled on disk and its type from the
+// directory (DT_UNKNOWN and DT_LNK need a stat to know more).
+struct Entry {
+    std::string name;
+    unsigned char type = DT_UNKNOWN;
+};
+
 struct Listing {
     Stamp stamp;
-    std::unordered_map<std::string, std::string> byLower;
+    std::unordered_map<std::string, unsigned char> exact;  // name -> type
+    std::unordered_map<std::string, Entry> byLower;        // first entry per lower-cased name
 };
 
 constexpr size_t MAX_LISTINGS = 4096;
@@ -127,7 +141,7 @@ constexpr long FINE_TICK_NS = 50L * 1000 * 1000;  // margin for nanosecond time 
 constexpr long COARSE_TICK_S = 2;                 // whole-second (or FAT 2 s) time stamps
 
 std::mutex g_listingMutex;
-std::unordered_map<std::string, Listing> g_listings;
+std::unordered_map<std::string, std::shared_ptr<const Listing>> g_listings;
 
 bool SameStamp(const Stamp& a, const Stamp& b) {
     return a.dev == b.dev && a.ino == b.ino && a.mtime.tv_sec == b.mtime.tv_sec &&
@@ -151,49 +165,52 @@ bool StampSettled(const Stamp& stamp, const struct timespec& now) {
     return ageNs > FINE_TICK_NS;
 }
 
-bool ReadListing(const fs::path& folder, std::unordered_map<std::string, std::string>& byLower) {
+bool ReadListing(const fs::path& folder, Listing& listing) {
     DIR* dir = ::opendir(folder.c_str());
     if (!dir) return false;
     while (struct dirent* entry = ::readdir(dir)) {
         std::string_view name(entry->d_name);
         if (name == "." || name == "..") continue;
-        byLower.emplace(Lower(name), std::string(name));
+        listing.exact.emplace(std::string(name), entry->d_type);
+        listing.byLower.emplace(Lower(name), Entry{std::string(name), entry->d_type});
     }
     ::closedir(dir);
     return true;
 }
 
-// The first entry of folder whose lower-cased name equals lowerName; empty
-// when there is none or the folder cannot be read.
-std::string FindNoCase(const fs::path& folder, const std::string& lowerName) {
+// The current listing of folder: the kept one while its stamp holds, else a
+// fresh read (kept when the folder's time has settled). Null when folder is
+// a folder that cannot be read; missing (false) when it is no folder at all.
+bool CurrentListing(const fs::path& folder, std::shared_ptr<const Listing>& out) {
+    out.reset();
     Stamp stamp;
-    if (!ReadStamp(folder, stamp)) return {};
-    const std::string key = folder.native();
+    if (!ReadStamp(folder, stamp)) return false;
+    const std::string& key = folder.native();
     {
         std::lock_guard<std::mutex> lock(g_listingMutex);
         auto it = g_listings.find(key);
-        if (it != g_listings.end() && SameStamp(it->second.stamp, stamp)) {
-            auto hit = it->second.byLower.find(lowerName);
-            return hit == it->second.byLower.end() ? std::string() : hit->second;
+        if (it != g_listings.end() && SameStamp(it->second->stamp, stamp)) {
+            out = it->second;
+            return true;
         }
     }
-    Listing listing;
-    listing.stamp = stamp;
-    if (!ReadListing(folder, listing.byLower)) return {};
-    std::string found;
-    if (auto hit = listing.byLower.find(lowerName); hit != listing.byLower.end()) found = hit->second;
+    auto listing = std::make_shared<Listing>();
+    listing->stamp = stamp;
+    if (!ReadListing(folder, *listing)) return true;
+    out = listing;
 
     struct timespec now {};
     ::clock_gettime(CLOCK_REALTIME, &now);
     Stamp after;
+    const bool keep = StampSettled(stamp, now) && ReadStamp(folder, after) && SameStamp(after, stamp);
     std::lock_guard<std::mutex> lock(g_listingMutex);
-    if (StampSettled(stamp, now) && ReadStamp(folder, after) && SameStamp(after, stamp)) {
+    if (keep) {
         if (g_listings.size() >= MAX_LISTINGS) g_listings.clear();
         g_listings[key] = std::move(listing);
     } else {
         g_listings.erase(key);
     }
-    return found;
+    return true;
 }
 
 void DropListings() {
@@ -206,21 +223,61 @@ bool Exists(const fs::path& path) {
     return fs::exists(path, ec);
 }
 
+// What a resolution knows about the host path it gives.
+enum class Known { Unknown, Exists, Missing };
+
+// An entry type that tells, without a stat, that the name exists.
+bool TypeExists(unsigned char type) { return type != DT_UNKNOWN && type != DT_LNK; }
+
 // Case-insensitive resolution of relative under root: each component is used
-// as written when that exists, else as the first entry of the folder that
-// matches it ignoring case, else as written.
-fs::path HostPath(const fs::path& root, std::string_view relative) {
+// as written when that exists, else as the first entry of the folder (in
+// directory order) that matches it ignoring case, else as written. Answered
+// from the folder listings; known tells whether the result exists (Unknown
+// where only a stat can say, e.g. for symbolic links). Errors never throw.
+fs::path HostPath(const fs::path& root, std::string_view relative, Known* known = nullptr) {
     fs::path host = root;
+    Known state = relative.empty() ? Known::Unknown : Known::Exists;
     ForEachComponent(relative, [&](std::string_view component) {
-        fs::path written = host / std::string(component);
-        if (Exists(written)) {
-            host = std::move(written);
+        if (state == Known::Missing) {  // nothing below a missing name exists
+            host /= std::string(component);
             return;
         }
-        std::string found = FindNoCase(host, Lower(component));
-        host = found.empty() ? std::move(written) : host / found;
+        std::shared_ptr<const Listing> listing;
+        if (!CurrentListing(host, listing)) {
+            state = Known::Missing;  // not a folder (or not reachable): nothing inside
+            host /= std::string(component);
+            return;
+        }
+        const std::string written(component);
+        if (!listing) {  // a folder that cannot be listed: only the name as written can be tried
+            state = Known::Unknown;
+            host /= written;
+            return;
+        }
+        if (auto exact = listing->exact.find(written); exact != listing->exact.end()) {
+            if (TypeExists(exact->second) || Exists(host / written)) {
+                state = Known::Exists;
+                host /= written;
+                return;
+            }
+        }
+        auto match = listing->byLower.find(Lower(component));
+        if (match == listing->byLower.end()) {
+            state = Known::Missing;
+            host /= written;
+            return;
+        }
+        state = TypeExists(match->second.type) ? Known::Exists : Known::Unknown;
+        host /= match->second.name;
     });
+    if (known) *known = state;
     return host;
+}
+
+// The host path exists (asking the system only when the listings cannot tell).
+bool HostExists(const fs::path& host, Known known) {
+    if (known == Known::Unknown) return Exists(host);
+    return known == Known::Exists;
 }
 
 // The whole text of a regular file, refusing folders, FIFOs and devices
@@ -417,13 +474,15 @@ std::optional<Location> Locate(const VirtualPath& path) {
     if (!path.mount) return std::nullopt;
     if (path.mount->overlay) {
         for (const ModInfo& mod : g_mods) {
-            fs::path host = HostPath(mod.root, path.relative);
-            if (Exists(host)) return Location{std::move(host), "mod " + mod.name};
+            Known known;
+            fs::path host = HostPath(mod.root, path.relative, &known);
+            if (HostExists(host, known)) return Location{std::move(host), "mod " + mod.name};
         }
     }
     const fs::path root = MountRoot(path.mount);
-    fs::path host = HostPath(root, path.relative);
-    if (Exists(host)) return Location{std::move(host), path.mount->writable ? "userdata" : "game"};
+    Known known;
+    fs::path host = HostPath(root, path.relative, &known);
+    if (HostExists(host, known)) return Location{std::move(host), path.mount->writable ? "userdata" : "game"};
     if (path.mount->writable && path.relative.empty()) return Location{root, "userdata"};
     return std::nullopt;
 }
