@@ -146,6 +146,9 @@ void RunProbe(fs::path folder, fs::path program, int polls, fs::path probeDir) {
     const fs::path result =
         TempDir() / ("VelkorRecomp_dlss_probe_" + std::to_string(plat::CurrentProcessId()) + ".txt");
     ProbeAnswer answer;
+    // A file of the same name left by an earlier installer (same process id)
+    // must never be taken for this child's answer.
+    RemoveQuietly(result, false);
 
     pid_t pid = 0;
     if (!program.empty()) {

@@ -289,3 +289,19 @@ TEST_F(GpuProbe, StartsOnlyOnce) {
     EXPECT_FALSE(fs::exists(m_record));
     ExpectTemporaryFolderClean();
 }
+
+// A result file of an earlier installer with the same process id is not taken
+// for the answer of a child that wrote none.
+TEST_F(GpuProbe, StaleResultFileIsIgnored) {
+    ScopedEnv mode("VELKOR_DLSS_STANDIN", "crash");
+    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
+    MakePayload(STANDIN_MODULE);
+    const fs::path stale = m_tmp / ("VelkorRecomp_dlss_probe_" + std::to_string(getpid()) + ".txt");
+    WriteFile(stale, "1\nOld RTX\nDLSS available\n");
+    StartGpuCheck();
+    WaitForDecision();
+    EXPECT_FALSE(g_inst.dlss);
+    EXPECT_EQ(g_dlssProbe.reason, "the check crashed (code 134)");
+    EXPECT_EQ(g_dlssProbe.gpu, "");
+    ExpectTemporaryFolderClean();
+}
