@@ -132,6 +132,40 @@ TEST_F(DumpTest, EveryMenuImageLoadsAsDrawn) {
     EXPECT_EQ(kinds, (std::set<std::string>{"texture", "single tile", "tiles"}));
 }
 
+TEST_F(DumpTest, EmbeddedPngsPassPngcheck) {
+    // Every PNG file inside the three packages, written out and checked.
+    vfs::Init({s_dump, {}, s_tmp->path() / "userdata"});
+    ma::Rcf rcf;
+    ASSERT_TRUE(ma::OpenRcf(rcf));
+    const fs::path dir = s_tmp->path() / "embedded";
+    fs::create_directories(dir);
+    std::string files;
+    int count = 0;
+    for (const char* name : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
+        std::vector<unsigned char> package;
+        std::string source;
+        ASSERT_TRUE(ma::ReadEntry(rcf, name, package, source));
+        auto visit = [&](const ma::Chunk& c) {
+            if (c.id != ma::CHUNK_IMAGE_DATA) return;
+            const uint32_t n = ma::LE32(package.data() + c.offset + 12);
+            const std::vector<uint8_t> png(package.begin() + long(c.offset) + 16, package.begin() + long(c.offset + 16 + n));
+            const fs::path file = dir / ("p" + std::to_string(count++) + ".png");
+            testsupport::WriteFileBytes(file, png);
+            files += " " + Quote(file);
+        };
+        ma::Walk(package.data(), 0, package.size(), visit);
+    }
+    // One damaged copy of the logo is there on purpose; all others must pass.
+    std::string out;
+    Shell("pngcheck" + files, out);
+    size_t ok = 0, errors = 0;
+    for (size_t at = 0; (at = out.find("OK: ", at)) != std::string::npos; ++at) ++ok;
+    for (size_t at = 0; (at = out.find("ERROR", at)) != std::string::npos; ++at) ++errors;
+    EXPECT_GT(count, ma::ART_COUNT);  // tiles, a decoy and the damaged copy besides the eleven
+    EXPECT_EQ(ok, size_t(count - 1)) << out;
+    EXPECT_EQ(errors, 1u) << out;
+}
+
 TEST_F(DumpTest, PreviewToolListsEveryImageAndWritesASheet) {
     const fs::path sheet = s_tmp->path() / "sheet.png";
     std::string out;

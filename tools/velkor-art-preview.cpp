@@ -98,9 +98,9 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Contact sheet: three columns of 360 x 240 cells on a dark checkerboard
+    // Contact sheet: three columns of 520 x 390 cells (the art at full size) on a dark checkerboard
     // (so white, tinted art and transparency show).
-    const int cols = 3, cellW = 360, cellH = 240, pad = 12;
+    const int cols = 3, cellW = 520, cellH = 390, pad = 12;
     const int rows = std::max<int>(1, (int(found.size()) + cols - 1) / cols);
     const int W = cols * (cellW + pad) + pad, H = rows * (cellH + pad) + pad;
     std::vector<uint8_t> sheet(size_t(W) * size_t(H) * 4, 0);

@@ -552,28 +552,28 @@ RgbaImage Foliage(bool bottom, int seed) {
     std::vector<Polyline> stems;
     std::vector<float> stemWidth;
     std::vector<Leaf> leaves;
-    // Three stems leave the corner: along the edge, across, and down the side.
-    const float angles[] = {0.10f, 0.62f, 1.22f};
-    const float lengths[] = {360, 300, 330};
-    for (int s = 0; s < 3; ++s) {
+    // Five stems leave the corner: along the edge, across, and down the side.
+    const float angles[] = {0.06f, 0.34f, 0.66f, 0.98f, 1.32f};
+    const float lengths[] = {370, 250, 320, 230, 340};
+    for (int s = 0; s < 5; ++s) {
         Polyline stem;
         float x = -6, y = -6, a = angles[s];
         const int steps = 60;
         for (int i = 0; i <= steps; ++i) {
             stem.push_back({x, y});
-            const float bend = (Hash(s, i / 12, seed) - 0.5f) * 0.05f + 0.004f * (s == 1 ? 1 : -1);
+            const float bend = (Hash(s, i / 12, seed) - 0.5f) * 0.05f + 0.004f * (s % 2 ? 1 : -1);
             a += bend;
             x += std::cos(a) * lengths[s] / steps;
             y += std::sin(a) * lengths[s] / steps;
-            if (i > 4 && i % 5 == 0) {
+            if (i > 3 && i % 4 == 0) {
                 const float t = float(i) / steps;
-                const int side = (i / 5) % 2 ? 1 : -1;
+                const int side = (i / 4) % 2 ? 1 : -1;
                 const float len = Mix(62, 20, t) * (0.8f + 0.4f * Hash(s, i, seed + 1));
                 leaves.push_back({{x, y}, a + side * (0.75f + 0.3f * Hash(i, s, seed + 2)), len, len * 0.30f});
             }
         }
         stems.push_back(stem);
-        stemWidth.push_back(s == 1 ? 4.5f : 3.5f);
+        stemWidth.push_back(s == 2 ? 4.5f : 3.2f);
     }
     // Leaves: distance across the leaf against its half-width along it.
     const auto leafDist = [&](float px, float py, const Leaf& l, float& along, float& across) {
