@@ -58,15 +58,15 @@ fs::path TempDir() {
 }
 
 // One line of the result file: at most 511 bytes, cut at the first carriage
-// return or line feed; the rest of a longer line is skipped. False at the end
-// of the file.
+// return or line feed (or a NUL byte: the texts are C strings); the rest of a
+// longer line is skipped. False at the end of the file.
 bool ReadResultLine(FILE* f, std::string& line) {
     line.clear();
     int c = std::fgetc(f);
     if (c == EOF) return false;
     bool cut = false;
     for (; c != EOF && c != '\n'; c = std::fgetc(f)) {
-        if (c == '\r') cut = true;
+        if (c == '\r' || c == '\0') cut = true;
         if (!cut && line.size() < 511) line.push_back(static_cast<char>(c));
     }
     return true;

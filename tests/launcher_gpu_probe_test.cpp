@@ -166,9 +166,6 @@ TEST_F(GpuProbe, ChildAnswers) {
     } cases[] = {
         {"available", STANDIN_MODULE, DLSS_PROBE_POLLS, true, "DLSS available", "Stand-in RTX 4070"},
         {"unavailable", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "no NVIDIA GPU", ""},
-        // Line 1 says "1", but only a child that exits with 0 is believed.
-        {"exit1", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "DLSS available", "Stand-in RTX 4070"},
-        {"crlf", STANDIN_MODULE, DLSS_PROBE_POLLS, true, "DLSS available", "Stand-in RTX 4070"},
         {"crash", STANDIN_MODULE, DLSS_PROBE_POLLS, false, "the check crashed (code 134)", ""},
         {"available", NOPROBE_MODULE, DLSS_PROBE_POLLS, false, "libVelkorDlss.so has no VelkorDlss_Probe", ""},
         // The time limit is shortened through the test seam; the program waits 2000 polls.
@@ -216,6 +213,55 @@ TEST_F(GpuProbe, ChildAnswers) {
         } else {
             EXPECT_EQ(record, "");
         }
+    }
+}
+
+// What the parent makes of the result file a child leaves behind, well formed
+// or not, together with the child's exit status.
+TEST_F(GpuProbe, ResultFileContents) {
+    const std::string longName(600, 'N');
+    struct Case {
+        const char* what;
+        std::string content;
+        int exitStatus;
+        bool dlss;
+        std::string gpu;    // empty: the detected name stays
+        std::string reason;
+    } cases[] = {
+        {"available", "1\nStand-in RTX 4070\nDLSS available\n", 0, true, "Stand-in RTX 4070", "DLSS available"},
+        {"\"1\" with exit status 1", "1\nStand-in RTX 4070\nDLSS available\n", 1, false, "Stand-in RTX 4070",
+         "DLSS available"},
+        {"Windows line ends", "1\r\nStand-in RTX 4070\r\nDLSS available\r\n", 0, true, "Stand-in RTX 4070",
+         "DLSS available"},
+        {"not available", "0\nStand-in GTX 1080\nNGX: feature not supported\n", 0, false, "Stand-in GTX 1080",
+         "NGX: feature not supported"},
+        {"line 1 only begins with 1", "17\nStand-in RTX 4070\nDLSS available\n", 0, true, "Stand-in RTX 4070",
+         "DLSS available"},
+        {"a carriage return inside a line ends it", "1\rx\nStand-in\rRTX\nok\rnot this", 0, true, "Stand-in", "ok"},
+        {"overlong line", "0\n" + longName + "\nreason\n", 0, false, longName.substr(0, 511), "reason"},
+        {"empty file", "", 0, false, "", "the check crashed (code 0)"},
+        {"one line", "1", 0, true, "", "the check crashed (code 0)"},
+        {"binary junk", std::string("\x01\x00\xff\n\x00N\nR\x00\xfe", 10), 3, false, "", "R"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (&c != &cases[0]) End(), Begin();
+        const fs::path content = m_work / "result-content";
+        WriteFile(content, c.content);
+        const std::string exitStatus = std::to_string(c.exitStatus);
+        ScopedEnv mode("VELKOR_DLSS_STANDIN", "raw");
+        ScopedEnv result("VELKOR_DLSS_STANDIN_RESULT", content.c_str());
+        ScopedEnv status("VELKOR_DLSS_STANDIN_EXIT", exitStatus.c_str());
+        ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
+        MakePayload(STANDIN_MODULE);
+        StartGpuCheck();
+        const std::string detected = g_inst.gpu.name;
+        WaitForDecision();
+        EXPECT_EQ(g_inst.dlss, c.dlss);
+        EXPECT_EQ(g_dlssProbe.gpu, c.gpu);
+        EXPECT_EQ(g_inst.gpu.name, c.gpu.empty() ? detected : c.gpu);
+        EXPECT_EQ(g_dlssProbe.reason, c.reason);
+        ExpectTemporaryFolderClean();
     }
 }
 

@@ -3,10 +3,9 @@
  * variable VELKOR_DLSS_STANDIN says:
  *   available    GPU "Stand-in RTX 4070", reason "DLSS available", returns 1
  *   unavailable  GPU "", reason "no NVIDIA GPU", returns 0 (also when unset)
- *   exit1        writes the result file itself with line 1 "1", then ends the
- *                process with exit status 1
- *   crlf         writes the result file itself with Windows line ends
- *                ("1\r\nStand-in RTX 4070\r\nDLSS available\r\n"), exit status 0
+ *   raw          writes the result file itself, with the bytes of the file named
+ *                by VELKOR_DLSS_STANDIN_RESULT, then ends the process with the
+ *                exit status in VELKOR_DLSS_STANDIN_EXIT (default 0)
  *   crash        aborts before anything is written
  *   hang         never returns
  * The result file is the last argument of the probe child's command line.
@@ -79,16 +78,22 @@ static int ResultPath(char* out, size_t size) {
     return 1;
 }
 
-static void WriteResultAndExit(const char* content, int status) {
+static void WriteResultAndExit(void) {
     char path[PATH_MAX];
-    if (ResultPath(path, sizeof path)) {
-        FILE* f = fopen(path, "wb");
-        if (f) {
-            fputs(content, f);
-            fclose(f);
+    const char* source = getenv("VELKOR_DLSS_STANDIN_RESULT");
+    const char* status = getenv("VELKOR_DLSS_STANDIN_EXIT");
+    if (source && ResultPath(path, sizeof path)) {
+        FILE* in = fopen(source, "rb");
+        FILE* out = fopen(path, "wb");
+        if (in && out) {
+            char buffer[4096];
+            size_t n;
+            while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) fwrite(buffer, 1, n, out);
         }
+        if (in) fclose(in);
+        if (out) fclose(out);
     }
-    _exit(status);
+    _exit(status ? atoi(status) : 0);
 }
 
 __attribute__((visibility("default"))) int32_t VelkorDlss_Probe(const wchar_t* moduleDir,
@@ -98,8 +103,7 @@ __attribute__((visibility("default"))) int32_t VelkorDlss_Probe(const wchar_t* m
     RecordCall(moduleDir, dataPath, gpuSize, reasonSize);
     const char* mode = getenv("VELKOR_DLSS_STANDIN");
     if (!mode) mode = "unavailable";
-    if (strcmp(mode, "exit1") == 0) WriteResultAndExit("1\nStand-in RTX 4070\nDLSS available\n", 1);
-    if (strcmp(mode, "crlf") == 0) WriteResultAndExit("1\r\nStand-in RTX 4070\r\nDLSS available\r\n", 0);
+    if (strcmp(mode, "raw") == 0) WriteResultAndExit();
     if (strcmp(mode, "crash") == 0) abort();
     if (strcmp(mode, "hang") == 0) {
         for (;;) pause();
