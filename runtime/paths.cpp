@@ -42,8 +42,10 @@ bool Exists(const fs::path& path) {
 }
 
 // A switch value, made absolute against the working directory as written.
+// An empty value stays empty (no folder), not the working directory.
 fs::path SwitchValue(const char* value) {
     fs::path written(value);
+    if (written.empty()) return written;
     std::error_code ec;
     fs::path absolute = fs::absolute(written, ec);
     return ec ? written : absolute;
@@ -52,6 +54,8 @@ fs::path SwitchValue(const char* value) {
 } // namespace
 
 bool IsGameFolder(const fs::path& folder) {
+    // An empty path names no folder (it must not turn into the working directory).
+    if (folder.empty()) return false;
     return IsRegularFile(folder / "default.xex") && IsRegularFile(folder / "default.rcf");
 }
 

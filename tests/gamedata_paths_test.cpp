@@ -102,7 +102,13 @@ TEST(PathsGameFolder, NeedsBothFilesAsRegularFiles) {
     EXPECT_FALSE(paths::IsGameFolder(base / "dangling"));
     EXPECT_FALSE(paths::IsGameFolder(base / "plainfile"));
     EXPECT_FALSE(paths::IsGameFolder(base / "absent"));
+
+    // An empty path is no folder, even where the working directory holds a game.
+    const fs::path previous = fs::current_path();
+    fs::current_path(base / "good");
+    EXPECT_TRUE(paths::IsGameFolder("."));
     EXPECT_FALSE(paths::IsGameFolder(""));
+    fs::current_path(previous);
 }
 
 TEST_F(PathsTest, EverySwitchSetsItsFolder) {
@@ -143,6 +149,7 @@ TEST_F(PathsTest, ArgumentsAreReadStrictlyInPairs) {
         {"names are case-sensitive", {"--userdata", m_user, "--GAME", g1}, ""},
         {"lone flag swallows the switch after it", {"--userdata", m_user, "--autostart", "--game", g1}, ""},
         {"trailing switch without value", {"--userdata", m_user, "--game"}, ""},
+        {"empty value", {"--userdata", m_user, "--game", g1, "--game", ""}, ""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> storage{"VelkorLauncher"};
