@@ -6,6 +6,7 @@
 #include "launcher/dump.h"
 #include "launcher/gpu_probe.h"
 #include "launcher/installer.h"
+#include "launcher/window.h"
 #include "runtime/fs/vfs.h"
 #include "runtime/log.h"
 #include "runtime/paths.h"
@@ -163,11 +164,5 @@ int RunLauncher(int argc, char** argv) {
         settings::menu_art::StartLoading();
     }
 
-    // The window, the installer screen and its frame loop are not part of this
-    // build yet. The art loader still gets its time, as the window would give
-    // it, so that the program never ends under its feet.
-    const bool fonts = artStarted && settings::menu_art::Ready(8000);
-    Log("[launcher] start-up done (game fonts %s); this build has no installer window yet, so it stops here",
-        fonts ? "loaded" : "not loaded");
-    return g_inst.finalCode;
+    return RunWindow(cl.screenshot);
 }
