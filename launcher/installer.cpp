@@ -8,9 +8,12 @@
 #include <system_error>
 
 #include "launcher/dlss_probe.h"
-#include "launcher/installer_hooks.h"
+#include "launcher/install_dir.h"
+#include "launcher/install_sequence.h"
 #include "launcher/launcher.h"
+#include "launcher/prereq.h"
 #include "launcher/setup_script.h"
+#include "launcher/shortcuts.h"
 #include "runtime/log.h"
 #include "runtime/platform/text.h"
 #include "runtime/settings/options.h"

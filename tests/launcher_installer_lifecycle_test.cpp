@@ -160,12 +160,7 @@ class HomeEnvironment : public ::testing::Environment {
 public:
     void SetUp() override {
         home = std::make_unique<TempDir>("home");
-        setenv("HOME", home->path().c_str(), 1);
-        for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-            const fs::path folder = home->path() / name;
-            fs::create_directories(folder);
-            setenv(name, folder.c_str(), 1);
-        }
+        payload_fixture::UseTemporaryHome(home->path());
     }
     void TearDown() override { home.reset(); }
 
@@ -255,6 +250,7 @@ TEST(InstallerLanguage, EnvironmentDecides) {
     EXPECT_STREQ(InstallerText("Stopped.", "Interrompido."), "Stopped.");
     // Without a game folder the verdict is a problem.
     EXPECT_FALSE(g_inst.dump.Ok());
+    ShutdownInstaller(); // a prerequisite check may have started
 }
 
 TEST(InstallerLog, FourHundredLinesAtMost) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -86,6 +87,20 @@ void WaitForStep(int step) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
 }
+
+// HOME and the XDG folders point into a temporary folder for the whole run.
+class HomeEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        home = std::make_unique<TempDir>("home");
+        payload_fixture::UseTemporaryHome(home->path());
+    }
+    void TearDown() override { home.reset(); }
+
+private:
+    std::unique_ptr<TempDir> home;
+};
+::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new HomeEnvironment);
 
 class SetupRunTest : public ::testing::Test {
 protected:

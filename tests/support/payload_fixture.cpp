@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <utility>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -61,6 +62,18 @@ std::string WriteEntryFile(const fs::path& target, const Entry& entry) {
 }
 
 } // namespace
+
+void UseTemporaryHome(const fs::path& folder) {
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    setenv("HOME", folder.c_str(), 1);
+    const std::pair<const char*, const char*> xdg[] = {
+        {"XDG_CONFIG_HOME", ".config"}, {"XDG_DATA_HOME", ".local/share"}, {"XDG_CACHE_HOME", ".cache"}};
+    for (const auto& [name, sub] : xdg) {
+        fs::create_directories(folder / sub, ec);
+        setenv(name, (folder / sub).c_str(), 1);
+    }
+}
 
 TempDir::TempDir(const char* prefix) {
     const char* base = std::getenv("VELKOR_TEST_TMP");

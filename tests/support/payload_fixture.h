@@ -39,6 +39,10 @@ std::string WriteBulkPayload(const std::filesystem::path& root, size_t count, ui
 // Deterministic contents of `size` bytes for the given seed.
 std::string Bytes(uint64_t seed, size_t size);
 
+// Points HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_CACHE_HOME into `folder`
+// (creating the folders), so that nothing reaches the real user's files.
+void UseTemporaryHome(const std::filesystem::path& folder);
+
 // A unique folder below ${VELKOR_TEST_TMP:-/tmp}, removed with its contents
 // when the object dies.
 class TempDir {
