@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <tuple>
 
@@ -42,6 +43,44 @@ inline int RoundHalfAway(float v) { return static_cast<int>(std::lround(v)); }
 inline void ClipSpan(int64_t x, int64_t length, int64_t limit, int64_t& first, int64_t& last) {
     first = std::max<int64_t>(0, -x);
     last = std::min<int64_t>(length, limit - x);
+}
+
+// The premultiplied colour of every glyph alpha for one text style, with bit
+// 32 set where the pixel leaves the destination alone. A line of text draws
+// many glyphs in one style, so the last table of each thread is kept.
+const uint64_t* GlyphTable(const TextStyle& style) {
+    struct Cached {
+        bool valid = false;
+        TextStyle style;
+        uint64_t table[256];
+    };
+    thread_local Cached cached;
+    auto same = [](const Color& a, const Color& b) { return a.r == b.r && a.g == b.g && a.b == b.b && a.a == b.a; };
+    if (cached.valid && same(cached.style.fill, style.fill) && same(cached.style.outline, style.outline) &&
+        std::memcmp(&cached.style.opacity, &style.opacity, sizeof(float)) == 0) {
+        return cached.table;
+    }
+    // An opacity outside 0-1 (or not a number) would push the result past
+    // what a pixel can hold; it is clamped.
+    const float opacity = style.opacity >= 0.0f ? std::min(style.opacity, 1.0f) : 0.0f;
+    const Color& o = style.outline;
+    const Color& f = style.fill;
+    uint64_t* table = cached.table;
+    table[0] = uint64_t(1) << 32;
+    for (int alpha = 1; alpha < 256; ++alpha) {
+        const float t = std::clamp((float(alpha) - 105.0f) / 145.0f, 0.0f, 1.0f);
+        const float coverage = std::min(float(alpha) / 105.0f, 1.0f);
+        const float D = coverage * (float(o.a) + (float(f.a) - float(o.a)) * t) / 255.0f * opacity;
+        auto colour = [&](uint8_t oc, uint8_t fc) {
+            return uint32_t(std::clamp(RoundHalfAway((float(oc) + (float(fc) - float(oc)) * t) * D), 0, 255));
+        };
+        const uint32_t a = uint32_t(std::clamp(RoundHalfAway(D * 255.0f), 0, 255));
+        const uint32_t r = colour(o.r, f.r), g = colour(o.g, f.g), b = colour(o.b, f.b);
+        table[alpha] = (a | r | g | b) == 0 ? uint64_t(1) << 32 : Pack(r, g, b, a);
+    }
+    cached.style = style;
+    cached.valid = true;
+    return table;
 }
 
 using CacheKey = std::tuple<const Image*, int, int, int, int, int, int, bool, bool>;
@@ -133,26 +172,7 @@ void Canvas::BlitGlyph(const Image& glyph, int x, int y, const TextStyle& style)
     ClipSpan(x, glyph.w, w_, colFirst, colLast);
     if (rowFirst >= rowLast || colFirst >= colLast) return;
 
-    // An opacity outside 0-1 (or not a number) would push the result past
-    // what a pixel can hold; it is clamped.
-    const float opacity = style.opacity >= 0.0f ? std::min(style.opacity, 1.0f) : 0.0f;
-    const Color& o = style.outline;
-    const Color& f = style.fill;
-    // Every glyph alpha maps to one premultiplied colour; the table holds them
-    // with bit 32 set when the pixel leaves the destination alone.
-    uint64_t table[256];
-    table[0] = uint64_t(1) << 32;
-    for (int alpha = 1; alpha < 256; ++alpha) {
-        const float t = std::clamp((float(alpha) - 105.0f) / 145.0f, 0.0f, 1.0f);
-        const float coverage = std::min(float(alpha) / 105.0f, 1.0f);
-        const float D = coverage * (float(o.a) + (float(f.a) - float(o.a)) * t) / 255.0f * opacity;
-        auto colour = [&](uint8_t oc, uint8_t fc) {
-            return uint32_t(std::clamp(RoundHalfAway((float(oc) + (float(fc) - float(oc)) * t) * D), 0, 255));
-        };
-        const uint32_t a = uint32_t(std::clamp(RoundHalfAway(D * 255.0f), 0, 255));
-        const uint32_t r = colour(o.r, f.r), g = colour(o.g, f.g), b = colour(o.b, f.b);
-        table[alpha] = (a | r | g | b) == 0 ? uint64_t(1) << 32 : Pack(r, g, b, a);
-    }
+    const uint64_t* table = GlyphTable(style);
     for (int64_t row = rowFirst; row < rowLast; ++row) {
         const uint32_t* src = glyph.px.data() + size_t(row) * size_t(glyph.w);
         uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
@@ -230,10 +250,11 @@ Taps Flatten(const std::vector<std::vector<std::pair<int, float>>>& lists) {
     return taps;
 }
 
+// round(v) (halves away from zero) held in [0, hi]; sums of non-negative
+// weights are never negative, so adding 0.5 and truncating rounds them.
 inline uint32_t RoundClampByte(float v, uint32_t hi) {
-    if (!(v > 0.0f)) return 0;
-    const uint32_t r = uint32_t(v + 0.5f);  // v > 0: halves away from zero
-    return r > hi ? hi : r;
+    const float held = std::min(std::max(v, 0.0f), float(hi));
+    return uint32_t(held + 0.5f);
 }
 
 } // namespace
@@ -255,20 +276,30 @@ Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int d
     const Taps cols = Flatten(Weights1D(width, dw));
     const Taps rows = Flatten(Weights1D(height, dh));
 
-    // Horizontal pass: height rows of dw entries, four floats each.
+    // Horizontal pass: height rows of dw entries, four floats each. Each source
+    // row is unpacked to floats once, then every entry sums its taps.
     std::vector<float> mid(size_t(height) * size_t(dw) * 4);
+    std::vector<float> line(size_t(width) * 4);
     for (int row = 0; row < height; ++row) {
         const uint32_t* src = image.px.data() + size_t(y + row) * size_t(image.w) + size_t(x);
-        float* dst = mid.data() + size_t(row) * size_t(dw) * 4;
+        float* __restrict unpacked = line.data();
+        for (int i = 0; i < width; ++i) {
+            const uint32_t p = src[i];
+            unpacked[4 * i + 0] = float(Red(p));
+            unpacked[4 * i + 1] = float(Green(p));
+            unpacked[4 * i + 2] = float(Blue(p));
+            unpacked[4 * i + 3] = float(Alpha(p));
+        }
+        float* __restrict dst = mid.data() + size_t(row) * size_t(dw) * 4;
         for (int j = 0; j < dw; ++j) {
             float r = 0, g = 0, b = 0, a = 0;
             for (int t = cols.begin[size_t(j)]; t < cols.begin[size_t(j) + 1]; ++t) {
-                const uint32_t p = src[cols.index[size_t(t)]];
+                const float* p = unpacked + 4 * cols.index[size_t(t)];
                 const float w = cols.weight[size_t(t)];
-                r += w * float(Red(p));
-                g += w * float(Green(p));
-                b += w * float(Blue(p));
-                a += w * float(Alpha(p));
+                r += w * p[0];
+                g += w * p[1];
+                b += w * p[2];
+                a += w * p[3];
             }
             float* e = dst + size_t(j) * 4;
             e[0] = r;
@@ -282,17 +313,19 @@ Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int d
     out.w = dw;
     out.h = dh;
     out.px.assign(size_t(dw) * size_t(dh), 0u);
-    std::vector<float> acc(size_t(dw) * 4);
+    const size_t n = size_t(dw) * 4;
+    std::vector<float> accumulator(n);
     for (int i = 0; i < dh; ++i) {
-        std::fill(acc.begin(), acc.end(), 0.0f);
+        float* __restrict acc = accumulator.data();
+        std::fill(acc, acc + n, 0.0f);
         for (int t = rows.begin[size_t(i)]; t < rows.begin[size_t(i) + 1]; ++t) {
             const float w = rows.weight[size_t(t)];
-            const float* src = mid.data() + size_t(rows.index[size_t(t)]) * size_t(dw) * 4;
-            for (size_t k = 0; k < acc.size(); ++k) acc[k] += w * src[k];
+            const float* __restrict src = mid.data() + size_t(rows.index[size_t(t)]) * n;
+            for (size_t k = 0; k < n; ++k) acc[k] += w * src[k];
         }
         uint32_t* dst = out.px.data() + size_t(flipY ? dh - 1 - i : i) * size_t(dw);
         for (int j = 0; j < dw; ++j) {
-            const float* e = acc.data() + size_t(j) * 4;
+            const float* e = acc + size_t(j) * 4;
             const uint32_t A = RoundClampByte(e[3], 255);
             dst[flipX ? dw - 1 - j : j] =
                 Pack(RoundClampByte(e[0], A), RoundClampByte(e[1], A), RoundClampByte(e[2], A), A);

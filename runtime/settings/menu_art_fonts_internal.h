@@ -53,7 +53,23 @@ Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int d
 // Number of cached scaled images.
 size_t CacheSize();
 
-// ---- loader state -----------------------------------------------------------
+// ---- loader -----------------------------------------------------------------
+
+// What one load run found.
+struct ArtLoad {
+    Image art[ART_COUNT];       // indexed by Art; width 0 = not found
+    Font fonts[2];              // indexed by FontId
+    bool fontsLoaded = false;   // both fonts
+    bool archiveOpened = false;
+    std::string persistentSource;  // where the persistent package came from
+    std::string composition;       // the font composition summary
+    int ImagesFound() const;
+};
+
+// The loader's work without publishing it: opens default.rcf, reads the three
+// packages, loads the fonts and decodes the menu images into `load`.
+void LoadArt(ArtLoad& load);
+
 
 // Whether the loader has finished with both fonts loaded (reads under the lock).
 bool FontsOk();

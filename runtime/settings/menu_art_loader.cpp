@@ -23,74 +23,71 @@ bool g_fontsOk = false;
 void (*g_beforePublish)() = nullptr;
 
 // Written by the loader before it sets g_done, read-only afterwards.
-Image g_art[ART_COUNT];
-Font g_fonts[2];
+ArtLoad g_load;
 
 uint64_t NowMs() {
     using namespace std::chrono;
     return uint64_t(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-const char* ImageName(Art art) { return ART_SOURCES[static_cast<int>(art)].name; }
-
-void FindArt(const std::vector<unsigned char>& package, Art art) {
-    FindImage(package, ImageName(art), g_art[static_cast<int>(art)]);
+void FindArt(const std::vector<unsigned char>& package, Art art, ArtLoad& load) {
+    FindImage(package, ART_SOURCES[static_cast<int>(art)].name, load.art[static_cast<int>(art)]);
 }
 
 void Load() {
     const uint64_t start = NowMs();
-    bool fontsLoaded = false;
-    {
-        Rcf rcf;
-        const bool opened = OpenRcf(rcf);
-        std::string composition;
-        std::string persistentSource;
-        std::vector<unsigned char> persistent, inGame, frontend;
-        std::string source;
-
-        if (opened && ReadEntry(rcf, PACKAGE_PERSISTENT, persistent, persistentSource)) {
-            if (LoadFont(persistent, "Ombrax_Small", g_fonts[0], composition)) {
-                fontsLoaded = LoadFont(persistent, "Ombrax_Large", g_fonts[1], composition);
-            }
-            FindArt(persistent, Art::MessageFrame);
-        }
-        if (opened && ReadEntry(rcf, PACKAGE_INGAME, inGame, source)) {
-            FindArt(inGame, Art::PauseStrip);
-            FindArt(inGame, Art::StarFull);
-        }
-        if (opened && ReadEntry(rcf, PACKAGE_FRONTEND, frontend, source)) {
-            for (Art art : {Art::DividerLeft, Art::DividerRight, Art::BackdropWeave, Art::BackdropFold,
-                            Art::FoliageTop, Art::FoliageBottom, Art::LightMap, Art::TitleLogo}) {
-                FindArt(frontend, art);
-            }
-        }
-
-        int images = 0;
-        for (const Image& image : g_art) images += image.w > 0 ? 1 : 0;
-        if (fontsLoaded) {
-            Log("[settings] screen art: fonts %s (%zu pages, %zu glyphs) and %s (%zu pages, %zu glyphs), "
-                "%d/%d images, %llu ms (%s; %s)",
-                g_fonts[0].name.c_str(), g_fonts[0].pages.size(), g_fonts[0].glyphs.size(),
-                g_fonts[1].name.c_str(), g_fonts[1].pages.size(), g_fonts[1].glyphs.size(), images,
-                ART_COUNT, static_cast<unsigned long long>(NowMs() - start), persistentSource.c_str(),
-                composition.c_str());
-        } else {
-            Log("[settings] screen art: the game's fonts were not found (%s); the screen uses the overlay font",
-                opened ? PACKAGE_PERSISTENT : "default.rcf");
-        }
-
-        if (g_beforePublish) g_beforePublish();
-        {
-            std::lock_guard<std::mutex> lock(g_mutex);
-            g_fontsOk = fontsLoaded;
-            g_done = true;
-        }
-        g_loaded.notify_all();
-        // The archive closes and the package buffers are freed here.
+    LoadArt(g_load);
+    const ArtLoad& l = g_load;
+    if (l.fontsLoaded) {
+        Log("[settings] screen art: fonts %s (%zu pages, %zu glyphs) and %s (%zu pages, %zu glyphs), "
+            "%d/%d images, %llu ms (%s; %s)",
+            l.fonts[0].name.c_str(), l.fonts[0].pages.size(), l.fonts[0].glyphs.size(), l.fonts[1].name.c_str(),
+            l.fonts[1].pages.size(), l.fonts[1].glyphs.size(), l.ImagesFound(), ART_COUNT,
+            static_cast<unsigned long long>(NowMs() - start), l.persistentSource.c_str(), l.composition.c_str());
+    } else {
+        Log("[settings] screen art: the game's fonts were not found (%s); the screen uses the overlay font",
+            l.archiveOpened ? PACKAGE_PERSISTENT : "default.rcf");
     }
+    if (g_beforePublish) g_beforePublish();
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_fontsOk = l.fontsLoaded;
+        g_done = true;
+    }
+    g_loaded.notify_all();
 }
 
 } // namespace
+
+int ArtLoad::ImagesFound() const {
+    int found = 0;
+    for (const Image& image : art) found += image.w > 0 ? 1 : 0;
+    return found;
+}
+
+void LoadArt(ArtLoad& load) {
+    Rcf rcf;
+    load.archiveOpened = OpenRcf(rcf);
+    if (!load.archiveOpened) return;  // the archive closes and the package buffers are freed on return
+    std::vector<unsigned char> persistent, inGame, frontend;
+    std::string source;
+    if (ReadEntry(rcf, PACKAGE_PERSISTENT, persistent, load.persistentSource)) {
+        if (LoadFont(persistent, "Ombrax_Small", load.fonts[0], load.composition)) {
+            load.fontsLoaded = LoadFont(persistent, "Ombrax_Large", load.fonts[1], load.composition);
+        }
+        FindArt(persistent, Art::MessageFrame, load);
+    }
+    if (ReadEntry(rcf, PACKAGE_INGAME, inGame, source)) {
+        FindArt(inGame, Art::PauseStrip, load);
+        FindArt(inGame, Art::StarFull, load);
+    }
+    if (ReadEntry(rcf, PACKAGE_FRONTEND, frontend, source)) {
+        for (Art art : {Art::DividerLeft, Art::DividerRight, Art::BackdropWeave, Art::BackdropFold, Art::FoliageTop,
+                        Art::FoliageBottom, Art::LightMap, Art::TitleLogo}) {
+            FindArt(frontend, art, load);
+        }
+    }
+}
 
 void StartLoading() {
     {
@@ -115,8 +112,8 @@ const Image* GetArt(Art art) {
     const int index = static_cast<int>(art);
     if (index < 0 || index >= ART_COUNT) return nullptr;
     std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_done || g_art[index].w == 0) return nullptr;
-    return &g_art[index];
+    if (!g_done || g_load.art[index].w == 0) return nullptr;
+    return &g_load.art[index];
 }
 
 bool FontsOk() {
@@ -124,13 +121,13 @@ bool FontsOk() {
     return g_fontsOk;
 }
 
-Font& FontSlot(FontId font) { return g_fonts[font == FontId::Large ? 1 : 0]; }
+Font& FontSlot(FontId font) { return g_load.fonts[font == FontId::Large ? 1 : 0]; }
 
 namespace testing {
 
 void PublishFonts(Font small, Font large, bool ok) {
-    g_fonts[0] = std::move(small);
-    g_fonts[1] = std::move(large);
+    g_load.fonts[0] = std::move(small);
+    g_load.fonts[1] = std::move(large);
     std::lock_guard<std::mutex> lock(g_mutex);
     g_fontsOk = ok;
 }

@@ -1,0 +1,106 @@
+// The whole game-art load of the synthetic dump (archive, three packages,
+// both fonts with their composition, eleven images) beside a plain read of
+// the same three package entries.
+#include "runtime/fs/vfs.h"
+#include "runtime/settings/menu_art_fonts_internal.h"
+#include "runtime/settings/menu_art_internal.h"
+#include "tests/support/font_fixture.h"
+#include "tests/support/rcf_writer.h"
+#include "tests/support/synthetic_dump.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+namespace ma = settings::menu_art;
+
+namespace {
+
+// The dump's default.rcf (with the fixture fonts) in a temporary folder,
+// mounted once for the whole run.
+struct Dump {
+    fs::path folder;
+    bool ok = false;
+    Dump() {
+        std::string pattern = (fs::temp_directory_path() / "art-load-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) return;
+        folder = pattern;
+        testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
+        auto& persistent = packages.persistent;
+        persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
+                                        [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
+                         persistent.end());
+        testsupport::GameFontSet fonts;
+        if (!testsupport::GameFonts(fonts)) return;
+        persistent.push_back(fonts.small);
+        persistent.push_back(fonts.large);
+        std::error_code ec;
+        fs::create_directories(folder / "game", ec);
+        if (!testsupport::WriteRcf(folder / "game" / "default.rcf", testsupport::SyntheticDefaultRcf(packages))) return;
+        vfs::Init({folder / "game", {}, folder / "user"});
+        ok = true;
+    }
+    ~Dump() {
+        std::error_code ec;
+        if (!folder.empty()) fs::remove_all(folder, ec);
+    }
+};
+
+const Dump& TheDump() {
+    static Dump dump;
+    return dump;
+}
+
+void BM_RawReadOfThePackages(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    size_t bytes = 0;
+    for (auto _ : state) {
+        ma::Rcf rcf;
+        if (!ma::OpenRcf(rcf)) return state.SkipWithError("cannot open default.rcf");
+        bytes = 0;
+        for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
+            std::vector<unsigned char> data;
+            std::string source;
+            ma::ReadEntry(rcf, entry, data, source);
+            bytes += data.size();
+            benchmark::DoNotOptimize(data.data());
+        }
+    }
+    state.counters["package_bytes"] = double(bytes);
+}
+BENCHMARK(BM_RawReadOfThePackages)->Unit(benchmark::kMillisecond);
+
+void BM_WholeArtLoad(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    int images = 0;
+    for (auto _ : state) {
+        ma::ArtLoad load;
+        ma::LoadArt(load);
+        if (!load.fontsLoaded) return state.SkipWithError("the fonts did not load");
+        images = load.ImagesFound();
+        benchmark::DoNotOptimize(load.art[0].px.data());
+    }
+    state.counters["images"] = images;
+}
+BENCHMARK(BM_WholeArtLoad)->Unit(benchmark::kMillisecond);
+
+// The loader thread itself, from StartLoading to Ready (once per process).
+void BM_StartLoadingToReady(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    for (auto _ : state) {
+        const auto begin = std::chrono::steady_clock::now();
+        ma::StartLoading();
+        const bool ready = ma::Ready(8000);
+        const auto end = std::chrono::steady_clock::now();
+        if (!ready) return state.SkipWithError("Ready(8000) was false");
+        state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+    }
+}
+BENCHMARK(BM_StartLoadingToReady)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
