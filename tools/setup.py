@@ -30,6 +30,7 @@ Without an "exit" action the script ends with status 0.
 
 import json
 import os
+import shutil
 import signal
 import sys
 import time
@@ -82,7 +83,7 @@ def _demo():
         else:
             for quarter in range(1, 5):
                 plan.append({"line": f"@@progress {quarter / 4:.2f}"})
-                plan.append({"sleep": 0.3})
+                plan.append({"sleep": 0.45})
         if number == 8:
             plan.append({"line": f"@@game-ready {play}"})
     plan.append({"line": f"@@finished {play}"})
@@ -91,13 +92,14 @@ def _demo():
 
 
 def _check():
-    return [
-        {"line": "@@prereq ok Python 3.11+ | " + sys.executable},
-        {"line": "@@prereq ok git | /usr/bin/git"},
-        {"line": "@@prereq ok cmake | /usr/bin/cmake"},
-        {"line": "@@pypkg ok tomli>=2.0"},
-        {"line": "@@toolchain bundled"},
-    ]
+    """What a real check reports: the interpreter, two tools, one package."""
+    plan = [{"line": "@@prereq ok Python 3.11+ | " + sys.executable}]
+    for tool in ("git", "cmake"):
+        found = shutil.which(tool)
+        plan.append({"line": f"@@prereq ok {tool} | {found}" if found else f"@@prereq missing {tool}"})
+    plan.append({"line": "@@pypkg ok tomli>=2.0"})
+    plan.append({"line": "@@toolchain bundled"})
+    return plan
 
 
 SCENARIOS = {
