@@ -1,6 +1,6 @@
 // The game-art loader: one background thread reads the three menu packages out
 // of default.rcf, loads the two game fonts and decodes the menu images, then
-// publishes everything at once under g_mutex.
+// publishes everything at once under its mutex.
 #include "runtime/log.h"
 #include "runtime/settings/menu_art_fonts_internal.h"
 #include "runtime/settings/menu_art_internal.h"
@@ -15,15 +15,23 @@ namespace settings::menu_art {
 
 namespace {
 
-std::mutex g_mutex;
-std::condition_variable g_loaded;
-bool g_started = false;
-bool g_done = false;
-bool g_fontsOk = false;
-void (*g_beforePublish)() = nullptr;
+// Everything the loader thread touches outlives the static destructors: the
+// thread is detached and may still be running, or just leaving notify_all,
+// when the program exits, so this state is created once and never destroyed.
+struct LoaderState {
+    std::mutex mutex;               // guards the three flags and the wait
+    std::condition_variable loaded; // signalled once when loading has finished
+    bool started = false;
+    bool done = false;
+    bool fontsOk = false;
+    void (*beforePublish)() = nullptr;
+    ArtLoad load;  // written by the loader before `done`, read-only afterwards
+};
 
-// Written by the loader before it sets g_done, read-only afterwards.
-ArtLoad g_load;
+LoaderState& State() {
+    static LoaderState* const state = new LoaderState();
+    return *state;
+}
 
 uint64_t NowMs() {
     using namespace std::chrono;
@@ -36,8 +44,8 @@ void FindArt(const std::vector<unsigned char>& package, Art art, ArtLoad& load) 
 
 void Load() {
     const uint64_t start = NowMs();
-    LoadArt(g_load);
-    const ArtLoad& l = g_load;
+    LoadArt(State().load);
+    const ArtLoad& l = State().load;
     if (l.fontsLoaded) {
         Log("[settings] screen art: fonts %s (%zu pages, %zu glyphs) and %s (%zu pages, %zu glyphs), "
             "%d/%d images, %llu ms (%s; %s)",
@@ -48,13 +56,13 @@ void Load() {
         Log("[settings] screen art: the game's fonts were not found (%s); the screen uses the overlay font",
             l.archiveOpened ? PACKAGE_PERSISTENT : "default.rcf");
     }
-    if (g_beforePublish) g_beforePublish();
+    if (State().beforePublish) State().beforePublish();
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        g_fontsOk = l.fontsLoaded;
-        g_done = true;
+        std::lock_guard<std::mutex> lock(State().mutex);
+        State().fontsOk = l.fontsLoaded;
+        State().done = true;
     }
-    g_loaded.notify_all();
+    State().loaded.notify_all();
 }
 
 } // namespace
@@ -91,53 +99,53 @@ void LoadArt(ArtLoad& load) {
 
 void StartLoading() {
     {
-        std::lock_guard<std::mutex> lock(g_mutex);
-        if (g_started) return;
-        g_started = true;
+        std::lock_guard<std::mutex> lock(State().mutex);
+        if (State().started) return;
+        State().started = true;
     }
     std::thread(Load).detach();
 }
 
 bool Ready(int waitMs) {
-    std::unique_lock<std::mutex> lock(g_mutex);
-    if (!g_started) return false;
+    std::unique_lock<std::mutex> lock(State().mutex);
+    if (!State().started) return false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(waitMs, 0));
-    while (!g_done) {
-        if (g_loaded.wait_until(lock, deadline) == std::cv_status::timeout) break;
+    while (!State().done) {
+        if (State().loaded.wait_until(lock, deadline) == std::cv_status::timeout) break;
     }
-    return g_done && g_fontsOk;
+    return State().done && State().fontsOk;
 }
 
 const Image* GetArt(Art art) {
     const int index = static_cast<int>(art);
     if (index < 0 || index >= ART_COUNT) return nullptr;
-    std::lock_guard<std::mutex> lock(g_mutex);
-    if (!g_done || g_load.art[index].w == 0) return nullptr;
-    return &g_load.art[index];
+    std::lock_guard<std::mutex> lock(State().mutex);
+    if (!State().done || State().load.art[index].w == 0) return nullptr;
+    return &State().load.art[index];
 }
 
 bool FontsOk() {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    return g_fontsOk;
+    std::lock_guard<std::mutex> lock(State().mutex);
+    return State().fontsOk;
 }
 
-Font& FontSlot(FontId font) { return g_load.fonts[font == FontId::Large ? 1 : 0]; }
+Font& FontSlot(FontId font) { return State().load.fonts[font == FontId::Large ? 1 : 0]; }
 
 namespace testing {
 
 void PublishFonts(Font small, Font large, bool ok) {
-    g_load.fonts[0] = std::move(small);
-    g_load.fonts[1] = std::move(large);
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_fontsOk = ok;
+    State().load.fonts[0] = std::move(small);
+    State().load.fonts[1] = std::move(large);
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().fontsOk = ok;
 }
 
 void SetFontsOk(bool ok) {
-    std::lock_guard<std::mutex> lock(g_mutex);
-    g_fontsOk = ok;
+    std::lock_guard<std::mutex> lock(State().mutex);
+    State().fontsOk = ok;
 }
 
-void SetBeforePublishHook(void (*hook)()) { g_beforePublish = hook; }
+void SetBeforePublishHook(void (*hook)()) { State().beforePublish = hook; }
 
 } // namespace testing
 
