@@ -4,14 +4,13 @@
 
 #include <SDL3/SDL.h>
 
+#include "launcher/window.h"
+
 namespace {
 
-SDL_Window* g_dialogParent = nullptr;
 AskButtonsFunction g_askButtonsOverride = nullptr;
 
 } // namespace
-
-void SetDialogParent(SDL_Window* window) { g_dialogParent = window; }
 
 void SetAskButtonsForTesting(AskButtonsFunction function) { g_askButtonsOverride = function; }
 
@@ -32,7 +31,7 @@ int AskButtons(const char* title, const std::string& text, std::initializer_list
     SDL_MessageBoxData box = {};
     box.flags = (warning ? SDL_MESSAGEBOX_WARNING : SDL_MESSAGEBOX_INFORMATION) |
                 SDL_MESSAGEBOX_BUTTONS_LEFT_TO_RIGHT;
-    box.window = g_dialogParent;
+    box.window = g_window; // null before the window exists
     box.title = title ? title : "";
     box.message = text.c_str();
     box.numbuttons = 2;

@@ -8,7 +8,6 @@
 #include "launcher/installer.h"
 #include "launcher/window.h"
 #include "runtime/fs/vfs.h"
-#include "runtime/log.h"
 #include "runtime/paths.h"
 #include "runtime/platform/platform.h"
 #include "runtime/settings/menu_art_fonts.h"
@@ -154,8 +153,7 @@ int RunLauncher(int argc, char** argv) {
     pathArgv.push_back(nullptr);
     paths::Init(static_cast<int>(pathArgv.size() - 1), pathArgv.data(), false);
 
-    const bool artStarted = !paths::Game().empty();
-    if (artStarted) {
+    if (!paths::Game().empty()) {
         vfs::Config config;
         config.gameRoot = paths::Game();
         config.modsDir = paths::Mods();
