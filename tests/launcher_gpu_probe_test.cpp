@@ -1,9 +1,9 @@
 // The DLSS check as the installer runs it: StartGpuCheck on a payload with a
-// "dlss" component, the extraction into the temporary probe folder, the real
-// program as the probe child (VelkorLauncher --probe-dlss), stand-in DLSS
-// modules of ours that answer as a test asks, and UpdateGpuCheck taking the
-// decision. No NVIDIA GPU exists here: the vendor is forced with
-// VELKOR_GPU_VENDOR, as a user would.
+// "dlss" component, the GPU detection (through the stand-in Vulkan loader,
+// which reports the devices a test asks for), the extraction into the
+// temporary probe folder, the real program as the probe child (VelkorLauncher
+// --probe-dlss), stand-in DLSS modules of ours that answer as a test asks, and
+// UpdateGpuCheck taking the decision.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -24,10 +25,15 @@
 #include "launcher/dlss_probe.h"
 #include "launcher/installer.h"
 #include "launcher/installer_payload.h"
+#include "tests/support/vulkan_standin/standin_loader.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
+
+const char* const NVIDIA_DGPU = "10de|discrete|1.3|NVIDIA GeForce RTX 4070";
 
 class ScopedEnv {
 public:
@@ -89,6 +95,9 @@ protected:
         m_env.emplace_back(std::make_unique<ScopedEnv>("TMPDIR", m_tmp.c_str()));
         m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_DLSS_STANDIN_LOG", m_record.c_str()));
         m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_VULKAN_DEVICE", nullptr));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_GPU_VENDOR", nullptr));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_STANDIN_GPUS", NVIDIA_DGPU));
+        ASSERT_TRUE(g_standinVulkan) << "the stand-in Vulkan loader is not in use";
 
         ResetDlssProbeForTests();
         SetDlssProbeSeamForTests(DlssProbeSeam{VELKOR_LAUNCHER_BIN, DLSS_PROBE_POLLS});
@@ -175,7 +184,6 @@ TEST_F(GpuProbe, ChildAnswers) {
         SCOPED_TRACE(std::string(c.mode) + " " + c.module.parent_path().filename().string());
         if (&c != &cases[0]) End(), Begin();
         ScopedEnv mode("VELKOR_DLSS_STANDIN", c.mode);
-        ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
         SetDlssProbeSeamForTests(DlssProbeSeam{VELKOR_LAUNCHER_BIN, c.polls});
         MakePayload(c.module);
 
@@ -189,9 +197,10 @@ TEST_F(GpuProbe, ChildAnswers) {
         EXPECT_EQ(g_inst.dlss, c.dlss);
         EXPECT_EQ(g_dlssProbe.available, c.dlss);
         EXPECT_EQ(g_dlssProbe.reason, c.reason);
+        EXPECT_EQ(detected, "NVIDIA GeForce RTX 4070");
         EXPECT_EQ(g_inst.gpu.name, c.gpu.empty() ? detected : c.gpu);
         EXPECT_EQ(g_inst.gpu.vendor, 0x10DEu);
-        EXPECT_TRUE(g_inst.gpu.forced);
+        EXPECT_FALSE(g_inst.gpu.forced);
         EXPECT_EQ(g_dlssProbe.state.load(), 2);
         EXPECT_FALSE(fs::exists(probeDir));
         ExpectTemporaryFolderClean();
@@ -252,7 +261,6 @@ TEST_F(GpuProbe, ResultFileContents) {
         ScopedEnv mode("VELKOR_DLSS_STANDIN", "raw");
         ScopedEnv result("VELKOR_DLSS_STANDIN_RESULT", content.c_str());
         ScopedEnv status("VELKOR_DLSS_STANDIN_EXIT", exitStatus.c_str());
-        ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
         MakePayload(STANDIN_MODULE);
         StartGpuCheck();
         const std::string detected = g_inst.gpu.name;
@@ -266,7 +274,6 @@ TEST_F(GpuProbe, ResultFileContents) {
 }
 
 TEST_F(GpuProbe, ModuleMissingFromThePayload) {
-    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "NVIDIA");
     MakePayload(fs::path()); // a "dlss" component without libVelkorDlss.so
     StartGpuCheck();
     WaitForDecision();
@@ -279,7 +286,6 @@ TEST_F(GpuProbe, ModuleMissingFromThePayload) {
 
 TEST_F(GpuProbe, ExtractionFailureMeansNoChild) {
     ScopedEnv mode("VELKOR_DLSS_STANDIN", "available");
-    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "10de");
     MakePayload(STANDIN_MODULE);
     fs::remove(g_payload.root / DLSS_MODULE_DIR / "libVelkorDlss.so");
     StartGpuCheck();
@@ -295,15 +301,26 @@ TEST_F(GpuProbe, ExtractionFailureMeansNoChild) {
 TEST_F(GpuProbe, NoChildWithoutNvidiaOrWithoutDlssComponent) {
     ScopedEnv mode("VELKOR_DLSS_STANDIN", "available");
     struct Case {
-        const char* vendor; // VELKOR_GPU_VENDOR
+        const char* what;
+        const char* gpus;   // VELKOR_STANDIN_GPUS
+        const char* forced; // VELKOR_GPU_VENDOR
         bool withDlss;
-    } cases[] = {{"amd", true}, {"intel", true}, {"nvidia", false}};
+        uint32_t vendor;
+    } cases[] = {
+        {"AMD GPU", "1002|discrete|1.3|AMD Radeon RX 7900 XT", nullptr, true, 0x1002},
+        {"integrated Intel GPU only", "8086|integrated|1.3|Intel(R) UHD Graphics 770", nullptr, true, 0x8086},
+        {"no Vulkan 1.3 device", "10de|discrete|1.2|NVIDIA GeForce GTX 680", nullptr, true, 0},
+        {"NVIDIA GPU forced to AMD", NVIDIA_DGPU, "amd", true, 0x1002},
+        {"NVIDIA GPU without a dlss component", NVIDIA_DGPU, nullptr, false, 0x10DE},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.vendor) + (c.withDlss ? " with dlss" : " without dlss"));
+        SCOPED_TRACE(c.what);
         if (&c != &cases[0]) End(), Begin();
-        ScopedEnv vendor("VELKOR_GPU_VENDOR", c.vendor);
+        ScopedEnv gpus("VELKOR_STANDIN_GPUS", c.gpus);
+        ScopedEnv vendor("VELKOR_GPU_VENDOR", c.forced);
         MakePayload(STANDIN_MODULE, c.withDlss);
         StartGpuCheck();
+        EXPECT_EQ(g_inst.gpu.vendor, c.vendor);
         // Decided at once, without a probe.
         EXPECT_TRUE(g_inst.gpuKnown);
         EXPECT_FALSE(g_inst.dlss);
@@ -314,6 +331,25 @@ TEST_F(GpuProbe, NoChildWithoutNvidiaOrWithoutDlssComponent) {
         EXPECT_FALSE(fs::exists(m_record));
         ExpectTemporaryFolderClean();
     }
+}
+
+// VELKOR_GPU_VENDOR naming NVIDIA on a machine without NVIDIA hardware: the
+// probe runs and its answer decides.
+TEST_F(GpuProbe, ForcedNvidiaStartsTheProbe) {
+    ScopedEnv gpus("VELKOR_STANDIN_GPUS", "8086|integrated|1.3|Intel(R) UHD Graphics 770");
+    ScopedEnv vendor("VELKOR_GPU_VENDOR", "NVIDIA");
+    ScopedEnv mode("VELKOR_DLSS_STANDIN", "unavailable");
+    MakePayload(STANDIN_MODULE);
+    StartGpuCheck();
+    EXPECT_EQ(g_inst.gpu.vendor, 0x10DEu);
+    EXPECT_TRUE(g_inst.gpu.forced);
+    EXPECT_FALSE(g_inst.gpuKnown);
+    WaitForDecision();
+    EXPECT_FALSE(g_inst.dlss);
+    EXPECT_EQ(g_dlssProbe.reason, "no NVIDIA GPU");
+    EXPECT_EQ(g_inst.gpu.name, "Intel(R) UHD Graphics 770");
+    EXPECT_FALSE(Recorded(ReadFile(m_record), "pid").empty()); // the child ran the module's probe
+    ExpectTemporaryFolderClean();
 }
 
 TEST_F(GpuProbe, StartsOnlyOnce) {
@@ -340,7 +376,6 @@ TEST_F(GpuProbe, StartsOnlyOnce) {
 // for the answer of a child that wrote none.
 TEST_F(GpuProbe, StaleResultFileIsIgnored) {
     ScopedEnv mode("VELKOR_DLSS_STANDIN", "crash");
-    ScopedEnv nvidia("VELKOR_GPU_VENDOR", "nvidia");
     MakePayload(STANDIN_MODULE);
     const fs::path stale = m_tmp / ("VelkorRecomp_dlss_probe_" + std::to_string(getpid()) + ".txt");
     WriteFile(stale, "1\nOld RTX\nDLSS available\n");

@@ -21,10 +21,14 @@
 #include "launcher/dlss_probe.h"
 #include "launcher/installer.h"
 #include "launcher/installer_payload.h"
+#include "tests/support/vulkan_standin/standin_loader.h"
 
 namespace fs = std::filesystem;
 
 namespace {
+
+// The GPU detection sees an NVIDIA GPU through the stand-in Vulkan loader.
+const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
 
 class ScopedEnv {
 public:
@@ -95,7 +99,11 @@ protected:
         m_record = m_work / "probe-calls.txt";
         m_env.emplace_back(std::make_unique<ScopedEnv>("TMPDIR", m_tmp.c_str()));
         m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_DLSS_STANDIN_LOG", m_record.c_str()));
-        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_GPU_VENDOR", "nvidia"));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_GPU_VENDOR", nullptr));
+        m_env.emplace_back(std::make_unique<ScopedEnv>("VELKOR_VULKAN_DEVICE", nullptr));
+        m_env.emplace_back(
+            std::make_unique<ScopedEnv>("VELKOR_STANDIN_GPUS", "10de|discrete|1.3|NVIDIA GeForce RTX 4070"));
+        ASSERT_TRUE(g_standinVulkan) << "the stand-in Vulkan loader is not in use";
         ResetDlssProbeForTests();
         SetDlssProbeSeamForTests(DlssProbeSeam{VELKOR_LAUNCHER_BIN, DLSS_PROBE_POLLS});
         g_inst.gpu = GpuInfo{};
