@@ -55,6 +55,9 @@ const ImU32 BOTTOM_NOTE = IM_COL32(255, 245, 220, 180);
 // The game font's confirm-button icon.
 constexpr char32_t CONFIRM_ICON = ICON_CODE_BASE + 177;
 
+// The click that dismissed the dialog is still held.
+bool g_clickHeld = false;
+
 std::vector<Entry> MenuEntries() {
     switch (g_inst.phase) {
     case Phase::Setup:
@@ -118,6 +121,7 @@ void PerformAction(int id) {
 
 void DrawMenu() {
     const bool dialogOpen = g_modal != Modal::None;
+    const bool blocked = PointerBlocked();
     ImGui::PushItemFlag(ImGuiItemFlags_NoNav, true);
     float my = MENU_TOP;
     bool first = true;
@@ -134,7 +138,7 @@ void DrawMenu() {
         ImGui::PopID();
         const Style& style = !entry.enabled ? INFO : (hovered && !dialogOpen ? MENU_SELECTED : MENU);
         Draw(1, text, LEFT_CENTRE, my, size, style, 0.5f, 1e9f);
-        if (pressed && entry.enabled && !dialogOpen) PerformAction(entry.id);
+        if (pressed && entry.enabled && !blocked) PerformAction(entry.id);
         my += size + 18.0f;
     }
     ImGui::PopItemFlag();
@@ -172,6 +176,8 @@ void MessageHook(const std::string& line0, const std::string& line1) { OpenMessa
 void QuitHook() { g_quit = true; }
 
 } // namespace
+
+bool PointerBlocked() { return g_modal != Modal::None || g_clickHeld; }
 
 void OpenMessage(const std::string& line0, const std::string& line1) {
     g_message[0] = line0;
@@ -221,11 +227,13 @@ void DrawModal() {
     Draw(0, g_message[1], 640.0f, 340.0f, 28.0f, HELP, 0.5f, 600.0f);
     const float x = Icon(CONFIRM_ICON, 600.0f, 400.0f, 32.0f) + 8.0f;
     Draw(0, "OK", x, 402.0f, 30.0f, SELECTED, 0.0f, 1e9f);
+    const bool clicked = ImGui::IsMouseClicked(ImGuiMouseButton_Left);
     if (KeyPressed({ImGuiKey_GamepadFaceDown, ImGuiKey_GamepadFaceRight, ImGuiKey_Enter, ImGuiKey_KeypadEnter,
                     ImGuiKey_Escape},
                    false) ||
-        ImGui::IsMouseClicked(ImGuiMouseButton_Left)) {
+        clicked) {
         g_modal = Modal::None;
+        g_clickHeld = clicked;
     }
 }
 
@@ -260,6 +268,8 @@ void DrawInstallerContents() {
         DrawModal();
     }
     ImGui::End();
+    // Rows and menu have seen this frame's release of a dismissing click.
+    if (g_clickHeld && !ImGui::IsMouseDown(ImGuiMouseButton_Left)) g_clickHeld = false;
 
     TakeShots();
 }

@@ -14,6 +14,11 @@ extern Modal g_modal;
 // g_modal to Modal::Message.
 extern std::string g_message[2];
 
+// True while clicks must not reach the rows and the menu: the dialog is open,
+// or the mouse button that dismissed it is still held (its release would
+// otherwise press whatever lies under the pointer).
+bool PointerBlocked();
+
 // Opens the message dialog with two lines (the engine reaches it through
 // ShowMessage once the screen's hooks are installed).
 void OpenMessage(const std::string& line0, const std::string& line1);

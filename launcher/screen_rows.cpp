@@ -418,7 +418,7 @@ void DrawRows(const std::vector<InstallRow>& rows, bool allowInstall) {
         Draw(0, T(row.label), LABEL_RIGHT, y, 30.0f, labelStyle, 1.0f, 312.0f);
         Draw(0, row.value, VALUE_LEFT, y, 30.0f, ValueStyle(row, labelStyle), 0.0f, 326.0f);
 
-        if (pressed && row.enabled && g_modal == Modal::None) {
+        if (pressed && row.enabled && !PointerBlocked()) {
             g_inst.selected = i;
             ActivateRow(row.id);
         }
