@@ -420,4 +420,50 @@ TEST(PngDecode, LimitsAndFailuresLeaveOutputsAlone) {
     }
 }
 
+TEST(PngDecode, ChunkFramingDecidesBeforeDecoding) {
+    const std::vector<uint8_t> good = lf::EncodePng(Pattern(3, 2, 6), {}, {});
+    const std::vector<uint8_t> ihdr(good.begin(), good.begin() + 33);
+    std::vector<uint8_t> iend;
+    lf::WritePngChunk(iend, "IEND", {});
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> png;
+        bool decodes;
+    };
+    std::vector<Case> cases;
+    {
+        // A chunk stating a gigabyte that is not there: refused before stb
+        // would grow its buffer to the stated size.
+        std::vector<uint8_t> b = ihdr;
+        lf::AppendBE32(b, 0x3FFFFFF0u);
+        b.insert(b.end(), {'I', 'D', 'A', 'T', 0x78, 0x01});
+        cases.push_back({"oversized IDAT", b, false});
+    }
+    {
+        // An empty first IDAT (stb copies zero bytes from a null buffer) decodes.
+        std::vector<uint8_t> b = ihdr;
+        lf::WritePngChunk(b, "IDAT", {});
+        const auto rest = lf::PngChunk(good.data(), good.size(), "IDAT");
+        lf::WritePngChunk(b, "IDAT", rest);
+        b.insert(b.end(), iend.begin(), iend.end());
+        cases.push_back({"empty first IDAT", b, true});
+    }
+    {
+        std::vector<uint8_t> b(good.begin(), good.end() - 4);  // IEND without its CRC
+        cases.push_back({"IEND without CRC", b, true});
+        b = good;
+        b.insert(b.end(), {0xFF, 0xFF, 0xFF, 0xFF, 'j', 'u', 'n', 'k'});  // stated past the end, after IEND
+        cases.push_back({"trailing bytes after IEND", b, true});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        int w = 0, h = 0;
+        std::vector<uint8_t> rgba;
+        EXPECT_EQ(plat::DecodePng(c.png.data(), c.png.size(), w, h, rgba), c.decodes);
+        if (c.decodes) {
+            EXPECT_EQ(rgba, Pattern(3, 2, 6).rgba);
+        }
+    }
+}
+
 } // namespace

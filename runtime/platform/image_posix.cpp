@@ -4,6 +4,16 @@
 #include <climits>
 #include <cstring>
 
+namespace {
+
+// stb_image copies zero bytes from or to a null buffer for an empty first
+// IDAT chunk; the copy it uses skips empty copies, which keeps that defined.
+inline void* StbCopy(void* to, const void* from, size_t size) {
+    return size ? std::memcpy(to, from, size) : to;
+}
+
+} // namespace
+
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_PNG
 #define STBI_NO_STDIO
@@ -17,15 +27,38 @@
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 #pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
 #endif
+#define memcpy StbCopy
 #include <stb_image.h>
+#undef memcpy
 #if defined(__GNUC__)
 #pragma GCC diagnostic pop
 #endif
 
 namespace plat {
+namespace {
+
+// stb_image grows its buffer to a chunk's stated length before it finds out
+// that the data is not there, so a few bytes stating a gigabyte chunk would
+// allocate a gigabyte. Such a file cannot decode (stb fails when its read
+// comes up short), so it is refused here first: every chunk up to IEND must
+// lie inside the data.
+bool ChunksFit(const uint8_t* data, size_t size) {
+    size_t pos = 8;
+    while (pos + 8 <= size) {
+        const size_t length = size_t(data[pos]) << 24 | size_t(data[pos + 1]) << 16 | size_t(data[pos + 2]) << 8 |
+                              size_t(data[pos + 3]);
+        if (std::memcmp(data + pos + 4, "IEND", 4) == 0) return true;  // stb stops reading here
+        if (length > size - pos - 8 || size - pos - 8 - length < 4) return false;
+        pos += 12 + length;
+    }
+    return true;  // a file cut at a chunk boundary: stb reports it
+}
+
+} // namespace
 
 bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {
     if (!data || size > size_t(INT_MAX)) return false;
+    if (!ChunksFit(data, size)) return false;
     int w = 0, h = 0, channels = 0;
     stbi_uc* pixels = stbi_load_from_memory(data, int(size), &w, &h, &channels, 4);
     if (!pixels) return false;
