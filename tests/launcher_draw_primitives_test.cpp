@@ -220,7 +220,9 @@ TEST_F(Primitives, GameTextShowsFillAndOutlineInTheStyleColours) {
             for (int x = 0; x < shot.w; ++x) dark += shot.At(x, y).r < 110;
         EXPECT_GT(fill, size * 4) << "size " << size;
         EXPECT_GT(dark, size) << "size " << size;
-        if (size == 44.0f) EXPECT_GT(shot.Count(0, 0, 1280, 720, Of(TITLE.outline), 12), size);
+        if (size == 44.0f) {
+            EXPECT_GT(shot.Count(0, 0, 1280, 720, Of(TITLE.outline), 12), size);
+        }
         EXPECT_EQ(shot.Count(0, 0, 1280, 720, {255, 255, 255, 255}, 40), 0) << "size " << size;
         int x0, y0, x1, y1;
         ASSERT_TRUE(shot.Ink(x0, y0, x1, y1));

@@ -90,6 +90,11 @@ protected:
             ADD_FAILURE() << error;
             return;
         }
+        // VELKOR_KEEP_SHOTS=<folder> keeps the dump too, for runs by hand.
+        if (const char* keep = std::getenv("VELKOR_KEEP_SHOTS")) {
+            std::error_code ec;
+            fs::copy(s_dump, fs::path(keep) / "dump", fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+        }
         // The same art read in this process: the expected background.
         std::string a0 = "test", a1 = "--game", a2 = s_dump.string();
         char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
