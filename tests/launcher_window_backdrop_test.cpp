@@ -2,10 +2,12 @@
 // gradient without art, the composition with the synthetic dump's art against
 // a straightforward model of the recipe (1 x 1, a tall window, an ordinary
 // one), un-premultiplying, and texture creation in a software renderer.
+#include "launcher/screenshot.h"
 #include "launcher/ui_fonts.h"
 #include "launcher/window.h"
 #include "runtime/fs/vfs.h"
 #include "runtime/paths.h"
+#include "runtime/platform/image_posix.h"
 #include "runtime/settings/menu_art_fonts.h"
 #include "tests/support/synthetic_dump.h"
 #include "tests/support/temp_dir.h"
@@ -13,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -137,6 +141,38 @@ TEST(MakeTexture, NeedsPixelsAndASizeAndIsBlendedAndLinear) {
     EXPECT_EQ(t, nullptr);
     ReleaseTexture(t);  // twice is harmless
     EXPECT_EQ(t, nullptr);
+}
+
+TEST(SaveScreenshot, WritesTheTargetOpaqueWhateverAlphaItHolds) {
+    testsupport::TempDir tmp("save-shot");
+    EXPECT_FALSE(SaveScreenshot(tmp / "none.png")) << "no renderer";
+    SoftwareRenderer renderer(7, 3);
+    ASSERT_NE(renderer.get(), nullptr);
+    SDL_SetRenderDrawBlendMode(renderer.get(), SDL_BLENDMODE_NONE);
+    SDL_SetRenderDrawColor(renderer.get(), 10, 20, 30, 0);
+    SDL_RenderClear(renderer.get());
+    SDL_SetRenderDrawColor(renderer.get(), 200, 100, 50, 77);
+    SDL_RenderPoint(renderer.get(), 6, 2);
+    const fs::path file = tmp / "shot.png";
+    ASSERT_TRUE(SaveScreenshot(file));
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int w = 0, h = 0;
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(plat::DecodePng(bytes.data(), bytes.size(), w, h, rgba));
+    ASSERT_EQ(w, 7);
+    ASSERT_EQ(h, 3);
+    EXPECT_EQ(rgba[0], 10);
+    EXPECT_EQ(rgba[1], 20);
+    EXPECT_EQ(rgba[2], 30);
+    const uint8_t* last = &rgba[(2 * 7 + 6) * 4];
+    EXPECT_EQ(last[0], 200);
+    EXPECT_EQ(last[1], 100);
+    EXPECT_EQ(last[2], 50);
+    for (size_t i = 3; i < rgba.size(); i += 4) EXPECT_EQ(rgba[i], 255);
+    // A folder that cannot exist (its parent is a file): false, nothing written.
+    std::ofstream(tmp / "file") << "x";
+    EXPECT_FALSE(SaveScreenshot(tmp / "file" / "shot.png"));
 }
 
 // ---- with the synthetic dump's art --------------------------------------------
