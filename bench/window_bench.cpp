@@ -89,6 +89,24 @@ void BM_ComposeBackdropCachedArt(benchmark::State& state) {
 }
 BENCHMARK(BM_ComposeBackdropCachedArt)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
 
+// The share of the art scaling in a composition: one window-sized image
+// (the fold or the light map) resampled by the art module.
+void BM_ScaleOneWindowImage(benchmark::State& state) {
+    if (!LoadArt()) {
+        state.SkipWithError("no art");
+        return;
+    }
+    const ma::Image* fold = ma::GetArt(ma::Art::BackdropFold);
+    const int w = int(state.range(0)), h = int(state.range(1));
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(ma::Scaled(*fold, w, h, false, false).px.data());
+        ma::ClearCache();
+    }
+    state.counters["source_w"] = fold->w;
+    state.counters["source_h"] = fold->h;
+}
+BENCHMARK(BM_ScaleOneWindowImage)->Args({1920, 1080})->Args({3840, 2160})->Unit(benchmark::kMillisecond);
+
 void BM_BuildFontsWithGameGlyphs(benchmark::State& state) {
     if (!LoadArt()) {
         state.SkipWithError("no art");

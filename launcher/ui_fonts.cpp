@@ -311,38 +311,36 @@ std::vector<uint32_t> ComposeBackdrop(int W, int H, float s) {
     for (int y = 0; y < H; ++y) {
         const float t = static_cast<float>(y) / span;
         const float top[3] = {255.0f - 14.0f * t, 204.0f - 58.0f * t, 66.0f - 34.0f * t};
+        // Gradient, weave relief, fold and light map in one pass over the row.
+        const uint32_t* weaveRow = weave ? weave->px.data() + static_cast<size_t>(y % tile) * tile : nullptr;
+        const uint32_t* foldRow = fold ? fold->px.data() + static_cast<size_t>(y) * W : nullptr;
+        const uint32_t* lightRow = light ? light->px.data() + static_cast<size_t>(y) * W : nullptr;
+        int wx = 0;  // x mod tile
         for (int x = 0; x < W; ++x) {
-            rgb[3 * x + 0] = top[0];
-            rgb[3 * x + 1] = top[1];
-            rgb[3 * x + 2] = top[2];
-        }
-        if (weave) {
-            const uint32_t* row = weave->px.data() + static_cast<size_t>(y % tile) * tile;
-            for (int x = 0; x < W; ++x) {
-                const float k = (Luminance(row[x % tile]) - weaveMean) * 1.1f + 1.0f;
-                rgb[3 * x + 0] *= k;
-                rgb[3 * x + 1] *= k;
-                rgb[3 * x + 2] *= k;
+            float r = top[0], g = top[1], b = top[2];
+            if (weaveRow) {
+                const float k = (Luminance(weaveRow[wx]) - weaveMean) * 1.1f + 1.0f;
+                r *= k;
+                g *= k;
+                b *= k;
+                if (++wx == tile) wx = 0;
             }
-        }
-        if (fold) {
-            const uint32_t* row = fold->px.data() + static_cast<size_t>(y) * W;
-            for (int x = 0; x < W; ++x) {
-                const float v = Luminance(row[x]);
+            if (foldRow) {
+                const float v = Luminance(foldRow[x]);
                 const float k = v * 0.3f + 0.86f;
-                rgb[3 * x + 0] = rgb[3 * x + 0] * k + 40.0f * v;
-                rgb[3 * x + 1] = rgb[3 * x + 1] * k + 30.0f * v;
-                rgb[3 * x + 2] = rgb[3 * x + 2] * k;
+                r = r * k + 40.0f * v;
+                g = g * k + 30.0f * v;
+                b = b * k;
             }
-        }
-        if (light) {
-            const uint32_t* row = light->px.data() + static_cast<size_t>(y) * W;
-            for (int x = 0; x < W; ++x) {
-                const float k = 1.1f - 0.34f * Luminance(row[x]);
-                rgb[3 * x + 0] *= k;
-                rgb[3 * x + 1] *= k;
-                rgb[3 * x + 2] *= k;
+            if (lightRow) {
+                const float k = 1.1f - 0.34f * Luminance(lightRow[x]);
+                r *= k;
+                g *= k;
+                b *= k;
             }
+            rgb[3 * x + 0] = r;
+            rgb[3 * x + 1] = g;
+            rgb[3 * x + 2] = b;
         }
         for (const Leaf& leaf : leaves) {
             const int ly = y - leaf.y0;
@@ -359,14 +357,12 @@ std::vector<uint32_t> ComposeBackdrop(int W, int H, float s) {
             }
         }
         uint32_t* dst = out.data() + static_cast<size_t>(y) * W;
+        // Clamped to 0 ... 255, truncated in between.
         for (int x = 0; x < W; ++x) {
-            uint32_t word = 0xFF000000u;
-            for (int c = 0; c < 3; ++c) {
-                const float v = rgb[3 * x + c];
-                const uint32_t b = v <= 0.0f ? 0u : v >= 255.0f ? 255u : static_cast<uint32_t>(v);
-                word |= b << (8 * c);
-            }
-            dst[x] = word;
+            const uint32_t r = static_cast<uint32_t>(std::min(std::max(rgb[3 * x + 0], 0.0f), 255.0f));
+            const uint32_t g = static_cast<uint32_t>(std::min(std::max(rgb[3 * x + 1], 0.0f), 255.0f));
+            const uint32_t b = static_cast<uint32_t>(std::min(std::max(rgb[3 * x + 2], 0.0f), 255.0f));
+            dst[x] = 0xFF000000u | r | g << 8 | b << 16;
         }
     }
     return out;
