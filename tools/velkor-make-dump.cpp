@@ -1,7 +1,11 @@
 // velkor-make-dump FOLDER: writes a complete synthetic game dump (default.xex,
 // default.rcf with our own menu art, english.rcf, sound1.rcf, sound2.rcf and
 // shaders/) for demonstrations and end-to-end tests.
+#include "tests/support/font_fixture.h"
 #include "tests/support/synthetic_dump.h"
+
+#include <algorithm>
+#include <filesystem>
 
 #include <cstdio>
 #include <string>
@@ -15,6 +19,25 @@ int main(int argc, char** argv) {
     if (!testsupport::WriteSyntheticDump(argv[1], error)) {
         std::fprintf(stderr, "velkor-make-dump: %s\n", error.c_str());
         return 1;
+    }
+    // The persistent package carries the game's two bitmap fonts, rendered by
+    // the font fixture; default.rcf is written again with them.
+    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
+    const bool hasFonts = std::any_of(packages.persistent.begin(), packages.persistent.end(),
+                                      [](const testsupport::P3dChunk& c) { return c.id == 0x22000; });
+    if (!hasFonts) {
+        testsupport::GameFontSet fonts;
+        if (!testsupport::GameFonts(fonts, &error)) {
+            std::fprintf(stderr, "velkor-make-dump: %s\n", error.c_str());
+            return 1;
+        }
+        packages.persistent.push_back(fonts.small);
+        packages.persistent.push_back(fonts.large);
+        const std::filesystem::path rcf = std::filesystem::path(argv[1]) / "default.rcf";
+        if (!testsupport::WriteRcf(rcf, testsupport::SyntheticDefaultRcf(packages))) {
+            std::fprintf(stderr, "velkor-make-dump: cannot write %s\n", rcf.string().c_str());
+            return 1;
+        }
     }
     std::printf("synthetic dump written to %s\n", argv[1]);
     return 0;
