@@ -33,6 +33,10 @@ const ImU32 STATUS_FAILED = IM_COL32(255, 140, 100, 255);
 const ImU32 LOG_LINE = IM_COL32(238, 226, 196, 210);
 
 constexpr float CENTRE = 859.0f;
+// Widest step name, right-aligned on x 840: long names (the Portuguese
+// "RECOMPILANDO O CÓDIGO DO JOGO") shrink to stay clear of the frame's left
+// border, whose ornament reaches about x 485.
+constexpr float STEP_NAME_WIDTH = 340.0f;
 constexpr float LOG_BOTTOM = 612.0f;
 constexpr float LOG_PITCH = 17.0f;
 
@@ -86,7 +90,7 @@ void DrawProgress() {
         const bool done = n < current || phase == Phase::Done;
         const bool now = n == current;
         const Style& style = done ? SELECTED : now ? (phase == Phase::Failed ? WARNING : TITLE) : INFO;
-        Draw(0, T(ShownStep(n - 1).name), 840.0f, y, 26.0f, style, 1.0f, 372.0f);
+        Draw(0, T(ShownStep(n - 1).name), 840.0f, y, 26.0f, style, 1.0f, STEP_NAME_WIDTH);
 
         float progress = g_inst.progress;
         if (n == 1 && g_inst.bundle && g_inst.extracting) {
