@@ -81,11 +81,15 @@ protected:
         fs::remove(t.path / "answers.pos");
         fs::remove(t.path / "standin.log");
         const std::string home = (t.path / "home").string();
+        // The environment is emptied, except for the sanitizers' own settings.
+        std::string keep;
+        for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
+            if (const char* value = getenv(name)) keep += std::string(name) + "='" + value + "' ";
         std::string command = "cd '" + t.path.string() + "' && env -i PATH='" VELKOR_SOURCE_DIR
                               "/tests/support/bin:/usr/bin:/bin' HOME='" + home + "' XDG_CONFIG_HOME='" + home +
                               "/.config' XDG_DATA_HOME='" + home + "/.local/share' TMPDIR='" + t.path.string() +
                               "' SDL_VIDEO_DRIVER=offscreen STANDIN_LOG='" + (t.path / "standin.log").string() +
-                              "' STANDIN_ANSWERS='" + (t.path / "answers").string() + "' " + env + " '" +
+                              "' STANDIN_ANSWERS='" + (t.path / "answers").string() + "' " + keep + env + " '" +
                               (programDir / "VelkorLauncher").string() + "'";
         for (const std::string& a : args) command += " '" + a + "'";
         command += " --screenshot '" + (t.path / "shot.png").string() + "'";
