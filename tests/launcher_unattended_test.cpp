@@ -256,6 +256,41 @@ TEST_F(UnattendedRun, WithoutPayloadBuildsInItsReleaseFolder) {
     EXPECT_FALSE(fs::exists(home / ".local/share/applications/velkorrecomp-velkorlumen.desktop"));
 }
 
+TEST_F(UnattendedRun, AnImageIndexedByVelkorMakePayloadInstalls) {
+    // The payload folder as a release would lay it out, indexed by our tool.
+    const fs::path image = tmp.path() / "image";
+    const fs::path exe = image / "usr" / "bin" / "VelkorLauncher";
+    InstallProgram(exe);
+    const fs::path payload = image / "payload";
+    fs::create_directories(payload / "tools");
+    fs::copy_file(fs::path(VELKOR_SOURCE_DIR) / "tools" / "setup.py", payload / "tools" / "setup.py");
+    fs::create_directories(payload / "toolchain" / "python" / "bin");
+    WriteFile(payload / "toolchain" / "python" / "bin" / "python3", "#!/bin/sh\nexec " + Python().string() + " \"$@\"\n");
+    fs::permissions(payload / "toolchain" / "python" / "bin" / "python3", fs::perms::owner_all);
+    WriteFile(payload / "docs" / "read me.txt", "ação\n");
+    WriteFile(payload / "modding" / "tool.bin", std::string(5000, 'm'));
+    fs::create_symlink("read me.txt", payload / "docs" / "README");
+    const std::string tool = std::string(VELKOR_BUILD_DIR) + "/velkor-make-payload";
+    ASSERT_EQ(std::system(("'" + tool + "' --tag 'v2 demo' --component modding=modding '" + payload.string() +
+                           "' >/dev/null")
+                              .c_str()),
+              0);
+    const std::string index = ReadFile(payload / ".velkorrecomp_payload");
+    EXPECT_EQ(index.rfind("tag v2 demo\n", 0), 0u) << index;
+    EXPECT_NE(index.find("file modding 5000 modding/tool.bin\n"), std::string::npos) << index;
+    EXPECT_NE(index.find("link base docs/README\tread me.txt\n"), std::string::npos) << index;
+
+    const fs::path installDir = tmp.path() / "inst";
+    const RunResult run = Start(exe, {"--game", dump.string(), "--install-dir", installDir.string(), "--autostart",
+                                      "--autofinish", "--shots", shots.string()});
+    ASSERT_EQ(run.status, 0) << run.output << ReadFile(exe.parent_path() / "VelkorSetup.log");
+    const fs::path root = installDir / "VelkorRecomp";
+    EXPECT_EQ(ReadFile(root / "docs" / "read me.txt"), "ação\n");
+    EXPECT_TRUE(fs::is_symlink(root / "docs" / "README"));
+    EXPECT_FALSE(fs::exists(root / "modding" / "tool.bin")) << "left out without ASSETS FOR MODDING";
+    EXPECT_EQ(ReadFile(installDir / ".velkorrecomp_version"), "v2 demo\n");
+}
+
 TEST_F(UnattendedRun, AFailingScriptEndsWithStatusOneAndAFailedShot) {
     const fs::path exe = MakeImage("");
     env["VELKOR_STANDIN_SCRIPT"] = "fail";
