@@ -131,7 +131,8 @@ void Canvas::Blit(const Image& image, int x, int y, Color tint, int clipX1) {
     if (rowFirst >= rowLast || colFirst >= colLast) return;
     for (int64_t row = rowFirst; row < rowLast; ++row) {
         const uint32_t* src = image.px.data() + size_t(row) * size_t(image.w);
-        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        // Canvas row y + row, indexed by canvas column x + col (x may be negative).
+        uint32_t* line = px_.data() + size_t(y + row) * size_t(w_);
         for (int64_t col = colFirst; col < colLast; ++col) {
             const uint32_t s = src[col];
             const uint32_t sa = Alpha(s);
@@ -141,7 +142,7 @@ void Canvas::Blit(const Image& image, int x, int y, Color tint, int clipX1) {
             const uint32_t b = (Blue(s) * tint.b / 255) * tint.a / 255;
             const uint32_t A = sa * tint.a;
             if (A < 255 && r == 0 && g == 0 && b == 0) continue;
-            dst[col] = Over(dst[col], r, g, b, A / 255);
+            line[x + col] = Over(line[x + col], r, g, b, A / 255);
         }
     }
 }
@@ -154,13 +155,14 @@ void Canvas::BlitGlow(const Image& image, int x, int y, Color tint) {
     if (rowFirst >= rowLast || colFirst >= colLast) return;
     for (int64_t row = rowFirst; row < rowLast; ++row) {
         const uint32_t* src = image.px.data() + size_t(row) * size_t(image.w);
-        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        // Canvas row y + row, indexed by canvas column x + col (x may be negative).
+        uint32_t* line = px_.data() + size_t(y + row) * size_t(w_);
         for (int64_t col = colFirst; col < colLast; ++col) {
             const uint32_t s = src[col];
             const uint32_t L = ((Red(s) + Green(s) + Blue(s)) / 3) * tint.a;
             if (L < 255) continue;
             const uint32_t a = L / 255;
-            dst[col] = Over(dst[col], a * tint.r / 255, a * tint.g / 255, a * tint.b / 255, a);
+            line[x + col] = Over(line[x + col], a * tint.r / 255, a * tint.g / 255, a * tint.b / 255, a);
         }
     }
 }
@@ -175,12 +177,13 @@ void Canvas::BlitGlyph(const Image& glyph, int x, int y, const TextStyle& style)
     const uint64_t* table = GlyphTable(style);
     for (int64_t row = rowFirst; row < rowLast; ++row) {
         const uint32_t* src = glyph.px.data() + size_t(row) * size_t(glyph.w);
-        uint32_t* dst = px_.data() + size_t(y + row) * size_t(w_) + size_t(x);
+        // Canvas row y + row, indexed by canvas column x + col (x may be negative).
+        uint32_t* line = px_.data() + size_t(y + row) * size_t(w_);
         for (int64_t col = colFirst; col < colLast; ++col) {
             const uint64_t e = table[Alpha(src[col])];
             if (e >> 32) continue;
             const uint32_t p = uint32_t(e);
-            dst[col] = Over(dst[col], Red(p), Green(p), Blue(p), Alpha(p));
+            line[x + col] = Over(line[x + col], Red(p), Green(p), Blue(p), Alpha(p));
         }
     }
 }
