@@ -32,8 +32,15 @@ constexpr int LAST_INSTALL_STEP = 9;
 const char* const DLSS_MODULE_FILE = "libVelkorDlss.so";
 const char* const NGX_DLSS_PREFIX = "libnvidia-ngx-dlss.so";
 
+// A folder as one quoted item of the script's argument string; quotes and
+// backslashes in the name are escaped so that SplitArgs gives it back exactly.
 std::wstring Quoted(const fs::path& folder) {
-    return L"\"" + plat::WidenUtf8(folder.string()) + L"\"";
+    std::wstring quoted = L"\"";
+    for (const wchar_t c : plat::WidenUtf8(folder.string())) {
+        if (c == L'"' || c == L'\\') quoted += L'\\';
+        quoted += c;
+    }
+    return quoted + L"\"";
 }
 
 // Everything the extraction thread needs, taken on the main thread before it

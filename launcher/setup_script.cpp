@@ -119,8 +119,13 @@ std::vector<std::string> SplitArgs(const std::string& line) {
     std::string item;
     bool quoted = false;
     bool any = false;
-    for (const char c : line) {
-        if (c == '"') {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        // Inside quotes a backslash keeps a following quote or backslash
+        // literally, so any folder name survives the round trip.
+        if (quoted && c == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+            item += line[++i];
+        } else if (c == '"') {
             quoted = !quoted;
             any = true;
         } else if (c == ' ' && !quoted) {

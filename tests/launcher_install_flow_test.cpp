@@ -607,3 +607,20 @@ TEST(NoPayloadInApp, CheckThenTheScriptStartsAtOnce) {
 }
 
 } // namespace
+
+TEST(InstallArguments, FolderNamesWithQuotesAndBackslashesReachTheScriptExactly) {
+    const bool bundle = g_inst.bundle;
+    const fs::path installDir = g_inst.installDir;
+    for (const char* name : {"/tmp/My \"Games\"", "/tmp/ends with\\", "/tmp/a\\\"b", "/tmp/plain dir"}) {
+        g_inst.bundle = true;
+        g_inst.installDir = name;
+        const std::vector<std::string> items = SplitArgs(plat::NarrowUtf8(InstallArgs(false)));
+        const auto at = std::find(items.begin(), items.end(), "--play-dir");
+        ASSERT_NE(at, items.end()) << name;
+        ASSERT_NE(at + 1, items.end()) << name;
+        EXPECT_EQ(at[1], PlayDir().string()) << name;
+        EXPECT_EQ(PlayDir().string(), name);
+    }
+    g_inst.bundle = bundle;
+    g_inst.installDir = installDir;
+}

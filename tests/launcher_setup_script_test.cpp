@@ -149,6 +149,11 @@ TEST(SetupArgs, SplitArgs) {
         {"x\"y z\"w", {"xy zw"}},
         {"\"unclosed quote", {"unclosed quote"}},
         {" --toolchain msvc", {"--toolchain", "msvc"}},
+        // Escapes inside quotes keep quotes and backslashes of folder names.
+        {"--game \"/g/say \\\"hi\\\"\" x", {"--game", "/g/say \"hi\"", "x"}},
+        {"\"/g/ends\\\\\" y", {"/g/ends\\", "y"}},
+        {"\"a\\b\"", {"a\\b"}},
+        {"C:\\dir\\ z", {"C:\\dir\\", "z"}},
     };
     for (const auto& [line, items] : cases) EXPECT_EQ(SplitArgs(line), items) << line;
 }
