@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
@@ -91,6 +90,11 @@ protected:
             {"VELKOR_SETUP_LANGUAGE", "en"},
             {"VELKOR_GPU_VENDOR", "amd"},
             {"VELKOR_STANDIN_SPEED", "4"},
+            // Under AddressSanitizer: the graphics drivers SDL unloads at exit
+            // keep allocations of their own, which would fail every run here;
+            // the screen code is leak-checked in process by the other tests.
+            {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
+                                 ":detect_leaks=0"},
         };
         for (const char* sub : {".config", ".local/share", ".cache", "Desktop"}) fs::create_directories(home / sub);
     }
@@ -177,6 +181,8 @@ protected:
         int status = 0;
         waitpid(pid, &status, 0);
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        // Built with the undefined-behaviour checker, the program reports here.
+        EXPECT_EQ(run.output.find("runtime error:"), std::string::npos) << run.output;
         return run;
     }
 
@@ -196,9 +202,23 @@ void ExpectNumbered(const std::vector<std::string>& names) {
     }
 }
 
-bool Contains(const std::vector<std::string>& names, const std::string& pattern) {
-    const std::regex re(pattern);
-    return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return std::regex_match(n, re); });
+// "NN_stem.png" -> "stem"; empty when the name has another form.
+std::string Stem(const std::string& name) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (name.size() < 8 || !digit(name[0]) || !digit(name[1]) || name[2] != '_' ||
+        name.compare(name.size() - 4, 4, ".png") != 0) {
+        return "";
+    }
+    return name.substr(3, name.size() - 7);
+}
+
+// Some picture of a running step: "NN_step_K.png".
+bool HasStepShot(const std::vector<std::string>& names) {
+    return std::any_of(names.begin(), names.end(), [](const std::string& n) {
+        const std::string stem = Stem(n);
+        return stem.size() > 5 && stem.compare(0, 5, "step_") == 0 &&
+               stem.find_first_not_of("0123456789", 5) == std::string::npos;
+    });
 }
 
 TEST_F(UnattendedRun, SingleFileInstallsAndPhotographsEveryState) {
@@ -211,9 +231,9 @@ TEST_F(UnattendedRun, SingleFileInstallsAndPhotographsEveryState) {
     const std::vector<std::string> names = Shots(shots);
     ExpectNumbered(names);
     ASSERT_GE(names.size(), 3u);
-    EXPECT_TRUE(std::regex_match(names.front(), std::regex("01_setup\\.png")));
-    EXPECT_TRUE(Contains(names, "\\d\\d_step_\\d+\\.png"));
-    EXPECT_TRUE(std::regex_match(names.back(), std::regex("\\d\\d_done\\.png"))) << names.back();
+    EXPECT_EQ(names.front(), "01_setup.png");
+    EXPECT_TRUE(HasStepShot(names));
+    EXPECT_EQ(Stem(names.back()), "done") << names.back();
     // Every picture has the window's size (the window is as large as the
     // offscreen display allows, at most 1280 x 720 units).
     const auto size = PngSize(shots / names.front());
@@ -244,9 +264,9 @@ TEST_F(UnattendedRun, WithoutPayloadBuildsInItsReleaseFolder) {
     const std::vector<std::string> names = Shots(shots);
     ExpectNumbered(names);
     ASSERT_GE(names.size(), 3u);
-    EXPECT_TRUE(std::regex_match(names.front(), std::regex("01_setup\\.png")));
-    EXPECT_TRUE(Contains(names, "\\d\\d_step_\\d+\\.png"));
-    EXPECT_TRUE(std::regex_match(names.back(), std::regex("\\d\\d_done\\.png"))) << names.back();
+    EXPECT_EQ(names.front(), "01_setup.png");
+    EXPECT_TRUE(HasStepShot(names));
+    EXPECT_EQ(Stem(names.back()), "done") << names.back();
 
     const std::string setupLog = ReadFile(exe.parent_path() / "setup.log");
     EXPECT_NE(setupLog.find("@@step 9"), std::string::npos) << setupLog;
@@ -301,7 +321,7 @@ TEST_F(UnattendedRun, AFailingScriptEndsWithStatusOneAndAFailedShot) {
     const std::vector<std::string> names = Shots(shots);
     ExpectNumbered(names);
     ASSERT_FALSE(names.empty());
-    EXPECT_TRUE(std::regex_match(names.back(), std::regex("\\d\\d_failed\\.png"))) << names.back();
+    EXPECT_EQ(Stem(names.back()), "failed") << names.back();
     EXPECT_NE(ReadFile(installDir / "setup.log").find("something broke"), std::string::npos);
     EXPECT_FALSE(fs::exists(home / ".local/share/applications/velkorrecomp-velkorlumen.desktop"));
 }
