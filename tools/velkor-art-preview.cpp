@@ -1,15 +1,22 @@
 // velkor-art-preview --game FOLDER OUT.png: loads the menu art of a game dump
 // the way the installer does (mount table, default.rcf, mod overrides, the
 // three packages, FindImage) and writes a contact sheet of every image found,
-// printing one line per image with its name, size and source.
+// printing one line per image with its name, size and source. It then runs the
+// installer's art loader and writes a font sheet (OUT-fonts.png): the sample
+// lines in both game fonts, the screen's text styles and the overlay font,
+// and prints the loader's log line.
 #include "runtime/fs/vfs.h"
 #include "runtime/gpu/png_writer.h"
+#include "runtime/platform/platform.h"
+#include "runtime/settings/menu_art_fonts.h"
 #include "runtime/settings/menu_art_internal.h"
+#include "tests/support/font_preview.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -48,6 +55,15 @@ uint32_t Sample(const ma::Image& img, double x0, double y0, double x1, double y1
     uint32_t out = 0;
     for (int c = 0; c < 4; ++c) out |= uint32_t(acc[c] / n + 0.5) << (8 * c);
     return out;
+}
+
+// The art loader's line of this run's log.
+std::string LoaderLogLine() {
+    std::ifstream in(plat::ExecutablePath().parent_path() / "VelkorSetup.log");
+    std::string line, found;
+    while (std::getline(in, line))
+        if (line.rfind("[settings] screen art:", 0) == 0) found = line;
+    return found;
 }
 
 } // namespace
@@ -130,5 +146,20 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("%zu of %d images, contact sheet %s (%d x %d)\n", found.size(), ma::ART_COUNT, out.c_str(), W, H);
+
+    // The fonts as the installer gets them: the loader thread, then the sheet.
+    ma::StartLoading();
+    if (!ma::Ready(8000)) std::fprintf(stderr, "the art loader did not finish in 8 s\n");
+    const std::string logLine = LoaderLogLine();
+    std::printf("%s\n", logLine.empty() ? "(no loader log line)" : logLine.c_str());
+    std::filesystem::path fontsOut = out;
+    fontsOut.replace_filename(fontsOut.stem().string() + "-fonts.png");
+    ma::Canvas canvas;
+    testsupport::DrawFontSheet(canvas);
+    if (!testsupport::WriteCanvasPng(canvas, fontsOut)) {
+        std::fprintf(stderr, "cannot write %s\n", fontsOut.c_str());
+        return 1;
+    }
+    std::printf("font sheet %s (%d x %d)\n", fontsOut.c_str(), canvas.Width(), canvas.Height());
     return missing == 0 ? 0 : 3;
 }
