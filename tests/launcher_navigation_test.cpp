@@ -18,29 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <fstream>
-#include <link.h>
 #include <string>
 
 namespace fs = std::filesystem;
 
-// fontconfig keeps a few allocations of its own until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
-
-// SDL opens the graphics drivers (EGL, GL) and closes them at SDL_Quit; what
-// they keep for the life of the process would then look lost to the leak
-// checker. Every library loaded at this point stays loaded.
-void KeepLoadedLibraries() {
-    dl_iterate_phdr(
-        [](dl_phdr_info* info, size_t, void*) -> int {
-            if (info->dlpi_name && *info->dlpi_name) dlopen(info->dlpi_name, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-            return 0;
-        },
-        nullptr);
-}
 
 // Rows without a payload: 0 GAME FOLDER, 1 GAME (information, plain help),
 // 2 PREREQUISITES, 3 header, 4 SUBTITLES, 5 HD AI REMASTER, 6 ASSETS,
@@ -73,7 +56,6 @@ protected:
         LoadScreenArt();
         Frame();
         Frame();
-        KeepLoadedLibraries();
     }
 
     void TearDown() override {

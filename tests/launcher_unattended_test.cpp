@@ -90,9 +90,10 @@ protected:
             {"VELKOR_SETUP_LANGUAGE", "en"},
             {"VELKOR_GPU_VENDOR", "amd"},
             {"VELKOR_STANDIN_SPEED", "4"},
-            // Under AddressSanitizer: the graphics drivers SDL unloads at exit
-            // keep allocations of their own, which would fail every run here;
-            // the screen code is leak-checked in process by the other tests.
+            // Under AddressSanitizer: the Vulkan driver that the GPU detection
+            // loads and unloads keeps an allocation of its own, which would
+            // fail every single-file run; the screen code is leak-checked in
+            // process by the other screen tests.
             {"ASAN_OPTIONS", std::string(std::getenv("ASAN_OPTIONS") ? std::getenv("ASAN_OPTIONS") : "") +
                                  ":detect_leaks=0"},
         };
