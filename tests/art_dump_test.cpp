@@ -193,6 +193,14 @@ TEST_F(DumpTest, PreviewToolListsEveryImageAndWritesASheet) {
     ASSERT_TRUE(plat::DecodePng(png.data(), png.size(), w, h, rgba));
     EXPECT_GT(w, 1000);
     EXPECT_GT(h, 800);
+
+    // The loader's line names both fonts with the composed letters, and the
+    // font sheet is a picture.
+    EXPECT_NE(out.find("[settings] screen art: fonts Ombrax_Small"), std::string::npos) << out;
+    EXPECT_NE(out.find("composed"), std::string::npos) << out;
+    const std::vector<uint8_t> fonts = testsupport::ReadFileBytes(s_tmp->path() / "sheet-fonts.png");
+    ASSERT_TRUE(plat::DecodePng(fonts.data(), fonts.size(), w, h, rgba));
+    EXPECT_GT(h, 1000);
 }
 
 TEST_F(DumpTest, PreviewShowsModOverridesAndMissingImages) {
