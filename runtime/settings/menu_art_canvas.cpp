@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <tuple>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace settings::menu_art {
 
@@ -237,6 +242,7 @@ struct Taps {
     std::vector<int> begin;  // dn + 1 offsets into index/weight
     std::vector<int> index;
     std::vector<float> weight;
+    int span = 0;  // the most source indices one destination index reaches (last - first + 1)
 };
 
 Taps Flatten(const std::vector<std::vector<std::pair<int, float>>>& lists) {
@@ -244,24 +250,95 @@ Taps Flatten(const std::vector<std::vector<std::pair<int, float>>>& lists) {
     taps.begin.reserve(lists.size() + 1);
     taps.begin.push_back(0);
     for (const auto& list : lists) {
+        int lo = 0, hi = -1;
         for (const auto& [index, weight] : list) {
+            if (hi < lo) {
+                lo = hi = index;
+            } else {
+                lo = std::min(lo, index);
+                hi = std::max(hi, index);
+            }
             taps.index.push_back(index);
             taps.weight.push_back(weight);
         }
+        taps.span = std::max(taps.span, hi - lo + 1);
         taps.begin.push_back(int(taps.index.size()));
     }
     return taps;
 }
 
+// Four channels of one pixel in floats. Every operation is the plain IEEE
+// single-precision one, lane by lane, so the vector and the scalar forms give
+// the same bits.
+#if defined(__SSE2__)
+struct Quad {
+    __m128 v;
+};
+inline Quad Zero() { return {_mm_setzero_ps()}; }
+inline Quad Load(const float* p) { return {_mm_loadu_ps(p)}; }
+inline void Store(float* p, Quad q) { _mm_storeu_ps(p, q.v); }
+inline Quad MulAdd(Quad acc, float w, Quad p) { return {_mm_add_ps(acc.v, _mm_mul_ps(_mm_set1_ps(w), p.v))}; }
+inline Quad Unpack(uint32_t p) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i bytes = _mm_cvtsi32_si128(int(p));
+    return {_mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero))};
+}
+// A = round(clamp(a, 0, 255)), each colour round(clamp(c, 0, A)), halves
+// away from zero (the sums are never negative, so +0.5 and truncation).
+inline uint32_t PackRounded(Quad q) {
+    const __m128 held = _mm_max_ps(q.v, _mm_setzero_ps());
+    const __m128 alpha = _mm_min_ps(_mm_shuffle_ps(held, held, _MM_SHUFFLE(3, 3, 3, 3)), _mm_set1_ps(255.0f));
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128 A = _mm_cvtepi32_ps(_mm_cvttps_epi32(_mm_add_ps(alpha, half)));
+    const __m128i rounded = _mm_cvttps_epi32(_mm_add_ps(_mm_min_ps(held, A), half));
+    const __m128i words = _mm_packs_epi32(rounded, rounded);
+    return uint32_t(_mm_cvtsi128_si32(_mm_packus_epi16(words, words)));
+}
+#else
+struct Quad {
+    float v[4];
+};
+inline Quad Zero() { return {{0.0f, 0.0f, 0.0f, 0.0f}}; }
+inline Quad Load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+inline void Store(float* p, Quad q) { std::memcpy(p, q.v, sizeof q.v); }
+inline Quad MulAdd(Quad acc, float w, Quad p) {
+    for (int c = 0; c < 4; ++c) acc.v[c] += w * p.v[c];
+    return acc;
+}
+inline Quad Unpack(uint32_t p) { return {{float(Red(p)), float(Green(p)), float(Blue(p)), float(Alpha(p))}}; }
 // round(v) (halves away from zero) held in [0, hi]; sums of non-negative
 // weights are never negative, so adding 0.5 and truncating rounds them.
 inline uint32_t RoundClampByte(float v, uint32_t hi) {
     const float held = std::min(std::max(v, 0.0f), float(hi));
     return uint32_t(held + 0.5f);
 }
+inline uint32_t PackRounded(Quad q) {
+    const uint32_t A = RoundClampByte(q.v[3], 255);
+    return Pack(RoundClampByte(q.v[0], A), RoundClampByte(q.v[1], A), RoundClampByte(q.v[2], A), A);
+}
+#endif
+
+// One row of the horizontal pass: dw entries of four floats, each the sum of
+// its taps over the source row (unpacked to floats in `line` first).
+void HorizontalRow(const uint32_t* src, int width, const Taps& cols, int dw, float* line, float* dst) {
+    for (int i = 0; i < width; ++i) Store(line + 4 * i, Unpack(src[i]));
+    const int* begin = cols.begin.data();
+    const int* index = cols.index.data();
+    const float* weight = cols.weight.data();
+    for (int j = 0; j < dw; ++j) {
+        Quad acc = Zero();
+        for (int t = begin[j]; t < begin[j + 1]; ++t) acc = MulAdd(acc, weight[t], Load(line + 4 * index[t]));
+        Store(dst + 4 * size_t(j), acc);
+    }
+}
 
 } // namespace
 
+// The horizontal pass runs on demand, one source row at a time, into a ring of
+// rows: a destination row reaches at most `rows.span` consecutive source rows,
+// so a ring of that many slots (slot = source row mod size) holds all of them
+// at once, and each source row is usually made once. The vertical pass sums
+// each destination pixel over its taps in tap order and packs it directly.
 Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int dh, bool flipX,
                bool flipY) {
     Image out;
@@ -279,69 +356,90 @@ Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int d
     const Taps cols = Flatten(Weights1D(width, dw));
     const Taps rows = Flatten(Weights1D(height, dh));
 
-    // Horizontal pass: height rows of dw entries, four floats each. Each source
-    // row is unpacked to floats once, then every entry sums its taps.
-    std::vector<float> mid(size_t(height) * size_t(dw) * 4);
+    const size_t n = size_t(dw) * 4;
+    const int slots = std::max(rows.span, 1);
+    std::vector<float> ring(size_t(slots) * n);
+    std::vector<int> held(size_t(slots), -1);  // the source row in each slot
     std::vector<float> line(size_t(width) * 4);
-    for (int row = 0; row < height; ++row) {
-        const uint32_t* src = image.px.data() + size_t(y + row) * size_t(image.w) + size_t(x);
-        float* __restrict unpacked = line.data();
-        for (int i = 0; i < width; ++i) {
-            const uint32_t p = src[i];
-            unpacked[4 * i + 0] = float(Red(p));
-            unpacked[4 * i + 1] = float(Green(p));
-            unpacked[4 * i + 2] = float(Blue(p));
-            unpacked[4 * i + 3] = float(Alpha(p));
-        }
-        float* __restrict dst = mid.data() + size_t(row) * size_t(dw) * 4;
-        for (int j = 0; j < dw; ++j) {
-            float r = 0, g = 0, b = 0, a = 0;
-            for (int t = cols.begin[size_t(j)]; t < cols.begin[size_t(j) + 1]; ++t) {
-                const float* p = unpacked + 4 * cols.index[size_t(t)];
-                const float w = cols.weight[size_t(t)];
-                r += w * p[0];
-                g += w * p[1];
-                b += w * p[2];
-                a += w * p[3];
-            }
-            float* e = dst + size_t(j) * 4;
-            e[0] = r;
-            e[1] = g;
-            e[2] = b;
-            e[3] = a;
-        }
-    }
+    std::vector<const float*> taps;
 
-    // Vertical pass, whole rows at a time.
     out.w = dw;
     out.h = dh;
-    out.px.assign(size_t(dw) * size_t(dh), 0u);
-    const size_t n = size_t(dw) * 4;
-    std::vector<float> accumulator(n);
+    out.px.resize(size_t(dw) * size_t(dh));
     for (int i = 0; i < dh; ++i) {
-        float* __restrict acc = accumulator.data();
-        std::fill(acc, acc + n, 0.0f);
-        for (int t = rows.begin[size_t(i)]; t < rows.begin[size_t(i) + 1]; ++t) {
-            const float w = rows.weight[size_t(t)];
-            const float* __restrict src = mid.data() + size_t(rows.index[size_t(t)]) * n;
-            for (size_t k = 0; k < n; ++k) acc[k] += w * src[k];
+        const int first = rows.begin[size_t(i)], last = rows.begin[size_t(i) + 1];
+        taps.clear();
+        for (int t = first; t < last; ++t) {
+            const int row = rows.index[size_t(t)];
+            const size_t slot = size_t(row % slots);
+            float* entries = ring.data() + slot * n;
+            if (held[slot] != row) {
+                HorizontalRow(image.px.data() + size_t(y + row) * size_t(image.w) + size_t(x), width, cols, dw,
+                              line.data(), entries);
+                held[slot] = row;
+            }
+            taps.push_back(entries);
         }
+        const float* weight = rows.weight.data() + first;
+        const int count = last - first;
         uint32_t* dst = out.px.data() + size_t(flipY ? dh - 1 - i : i) * size_t(dw);
-        for (int j = 0; j < dw; ++j) {
-            const float* e = acc + size_t(j) * 4;
-            const uint32_t A = RoundClampByte(e[3], 255);
-            dst[flipX ? dw - 1 - j : j] =
-                Pack(RoundClampByte(e[0], A), RoundClampByte(e[1], A), RoundClampByte(e[2], A), A);
+        const std::ptrdiff_t step = flipX ? -1 : 1;
+        uint32_t* at = flipX ? dst + dw - 1 : dst;
+        if (count == 2) {
+            const float* a = taps[0];
+            const float* b = taps[1];
+            const float wa = weight[0], wb = weight[1];
+            for (size_t k = 0; k < n; k += 4, at += step)
+                *at = PackRounded(MulAdd(MulAdd(Zero(), wa, Load(a + k)), wb, Load(b + k)));
+        } else {
+            for (size_t k = 0; k < n; k += 4, at += step) {
+                Quad acc = Zero();
+                for (int t = 0; t < count; ++t) acc = MulAdd(acc, weight[t], Load(taps[size_t(t)] + k));
+                *at = PackRounded(acc);
+            }
         }
     }
     return out;
 }
+
+namespace {
+
+// `image` mirrored left to right and/or top to bottom.
+Image Mirrored(const Image& image, bool flipX, bool flipY) {
+    Image out;
+    out.w = image.w;
+    out.h = image.h;
+    out.px.resize(image.px.size());
+    if (image.w <= 0 || image.h <= 0 || image.px.size() != size_t(image.w) * size_t(image.h)) {
+        out.px = image.px;
+        return out;
+    }
+    const size_t w = size_t(image.w);
+    for (int row = 0; row < image.h; ++row) {
+        const uint32_t* src = image.px.data() + size_t(row) * w;
+        uint32_t* dst = out.px.data() + size_t(flipY ? image.h - 1 - row : row) * w;
+        if (flipX) {
+            std::reverse_copy(src, src + w, dst);
+        } else {
+            std::copy(src, src + w, dst);
+        }
+    }
+    return out;
+}
+
+} // namespace
 
 const Image& Scaled(const Image& image, int sx, int sy, int sw, int sh, int dw, int dh, bool flipX,
                     bool flipY) {
     const CacheKey key{&image, sx, sy, sw, sh, dw, dh, flipX, flipY};
     auto found = g_cache.find(key);
     if (found != g_cache.end()) return found->second;
+    // The same request mirrored differently is already resampled: the result
+    // is that image mirrored (resampling never looks at the flips).
+    for (const auto& [otherX, otherY] : {std::pair{!flipX, flipY}, std::pair{flipX, !flipY}, std::pair{!flipX, !flipY}}) {
+        auto other = g_cache.find(CacheKey{&image, sx, sy, sw, sh, dw, dh, otherX, otherY});
+        if (other != g_cache.end()) return g_cache.emplace(key, Mirrored(other->second, otherX != flipX, otherY != flipY)).first->second;
+    }
     return g_cache.emplace(key, Resample(image, sx, sy, sw, sh, dw, dh, flipX, flipY)).first->second;
 }
 
