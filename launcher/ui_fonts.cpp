@@ -14,6 +14,7 @@
 #include "imgui_internal.h"
 #include "launcher/window.h"
 #include "runtime/log.h"
+#include "runtime/platform/large_buffer.h"
 #include "runtime/platform/text_canvas.h"
 
 namespace ma = settings::menu_art;
@@ -411,7 +412,8 @@ std::vector<uint32_t> ComposeBackdrop(int W, int H, float s) {
     // where the processor has vector registers; the lanes do exactly the
     // single-precision operations of the one-pixel form, in the same order, so
     // both give the same bits.
-    std::vector<uint32_t> out(static_cast<size_t>(W) * static_cast<size_t>(H));
+    std::vector<uint32_t> out;
+    plat::ResizeLarge(out, static_cast<size_t>(W) * static_cast<size_t>(H));
     std::vector<float> planes(static_cast<size_t>(W) * 3);
     float* const R = planes.data();
     float* const G = R + W;

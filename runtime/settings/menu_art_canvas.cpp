@@ -1,5 +1,6 @@
 // The screen's drawing surface (premultiplied pixels, integer blending) and
 // the cached separable image scaler.
+#include "runtime/platform/large_buffer.h"
 #include "runtime/settings/menu_art_fonts_internal.h"
 
 #include <algorithm>
@@ -365,7 +366,7 @@ Image Resample(const Image& image, int sx, int sy, int sw, int sh, int dw, int d
 
     out.w = dw;
     out.h = dh;
-    out.px.resize(size_t(dw) * size_t(dh));
+    plat::ResizeLarge(out.px, size_t(dw) * size_t(dh));
     for (int i = 0; i < dh; ++i) {
         const int first = rows.begin[size_t(i)], last = rows.begin[size_t(i) + 1];
         taps.clear();
@@ -409,7 +410,7 @@ Image Mirrored(const Image& image, bool flipX, bool flipY) {
     Image out;
     out.w = image.w;
     out.h = image.h;
-    out.px.resize(image.px.size());
+    plat::ResizeLarge(out.px, image.px.size());
     if (image.w <= 0 || image.h <= 0 || image.px.size() != size_t(image.w) * size_t(image.h)) {
         out.px = image.px;
         return out;
