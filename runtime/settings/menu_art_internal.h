@@ -103,6 +103,8 @@ void Walk(const uint8_t* data, size_t begin, size_t end, Visit& visit) {
 std::string Pascal(const uint8_t* p, size_t limit);
 // Straight RGBA bytes (w x h x 4) to premultiplied words, rounding to nearest.
 bool Premultiplied(const std::vector<unsigned char>& rgba, int w, int h, Image& image);
+// The premultiplied words of `count` straight RGBA pixels (4 bytes each).
+void PremultiplyPixels(const uint8_t* rgba, size_t count, uint32_t* out);
 // Decodes the first image of a texture or sprite chunk.
 bool OwnerImage(const uint8_t* data, const Chunk& owner, Image& image);
 // A copy of the rectangle, its size clamped to the image; x, y inside the image.
