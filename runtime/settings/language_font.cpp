@@ -16,24 +16,31 @@ namespace {
 
 constexpr int MAX_PAGE_SIDE = 4096;
 
-const std::array<uint32_t, 256>& CrcTable() {
+// CRC tables for eight bytes at a time ("slicing by 8"): table 0 is the
+// byte-wise table, table k advances a byte's CRC through k more zero bytes.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+
+const CrcTables& CrcTable() {
     // A function-local static is initialised exactly once, also when two
     // threads make their first chunk at the same moment.
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
+    static const CrcTables tables = [] {
+        CrcTables t{};
         for (uint32_t n = 0; n < 256; ++n) {
             uint32_t c = n;
             for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[n] = c;
+            t[0][n] = c;
+        }
+        for (size_t k = 1; k < 8; ++k) {
+            for (uint32_t n = 0; n < 256; ++n) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
         }
         return t;
     }();
-    return table;
+    return tables;
 }
 
-std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
-    std::vector<uint8_t> z;
-    z.reserve(raw.size() + raw.size() / 65535 * 5 + 11);
+// Appends raw data as a zlib stream of stored (uncompressed) deflate blocks.
+void AppendStoredZlib(std::vector<uint8_t>& z, const std::vector<uint8_t>& raw) {
+    z.reserve(z.size() + raw.size() + (raw.size() / 65535 + 1) * 5 + 6);
     z.push_back(0x78);
     z.push_back(0x01);
     size_t pos = 0;
@@ -58,7 +65,6 @@ std::vector<uint8_t> StoredZlib(const std::vector<uint8_t>& raw) {
         b %= 65521;
     }
     AppendBE32(z, b << 16 | a);
-    return z;
 }
 
 // The palette entry nearest to a straight RGBA colour; colour differences
@@ -85,9 +91,16 @@ uint8_t NearestEntry(uint32_t colour, const std::vector<uint8_t>& plte, const st
 } // namespace
 
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
-    const auto& table = CrcTable();
+    const CrcTables& t = CrcTable();
     uint32_t c = crc ^ 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        const uint8_t* p = data + i;
+        const uint32_t lo = c ^ (uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24);
+        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^ t[3][p[4]] ^
+            t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
+    }
+    for (; i < size; ++i) c = t[0][(c ^ data[i]) & 0xFF] ^ (c >> 8);
     return c ^ 0xFFFFFFFFu;
 }
 
@@ -110,22 +123,35 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
                                const std::vector<uint8_t>& trns) {
     const bool palette = !plte.empty();
     const size_t w = size_t(std::max(image.w, 0)), h = size_t(std::max(image.h, 0));
-    std::vector<uint8_t> raw;
-    raw.reserve(h * (w * (palette ? 1 : 4) + 1));
+    const size_t stride = w * (palette ? 1 : 4) + 1;
+    std::vector<uint8_t> raw(h * stride);
+    // Palette indices: each distinct colour is searched once (the map), and a
+    // small direct-mapped table in front of the map answers the repeats.
     std::unordered_map<uint32_t, uint8_t> cache;
+    struct Recent {
+        uint32_t colour = 0;
+        int index = -1;  // -1: empty
+    };
+    std::vector<Recent> recent(palette ? 1024 : 0);
     for (size_t y = 0; y < h; ++y) {
-        raw.push_back(0);
+        uint8_t* out = raw.data() + y * stride;
+        *out++ = 0;
         const uint8_t* row = image.rgba.data() + y * w * 4;
         if (!palette) {
-            raw.insert(raw.end(), row, row + w * 4);
+            std::memcpy(out, row, w * 4);
             continue;
         }
         for (size_t x = 0; x < w; ++x) {
             const uint8_t* p = row + x * 4;
             const uint32_t colour = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            auto it = cache.find(colour);
-            if (it == cache.end()) it = cache.emplace(colour, NearestEntry(colour, plte, trns)).first;
-            raw.push_back(it->second);
+            Recent& slot = recent[((colour * 2654435761u) >> 22) & 1023];
+            if (slot.index < 0 || slot.colour != colour) {
+                auto it = cache.find(colour);
+                if (it == cache.end()) it = cache.emplace(colour, NearestEntry(colour, plte, trns)).first;
+                slot.colour = colour;
+                slot.index = it->second;
+            }
+            out[x] = uint8_t(slot.index);
         }
     }
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -138,7 +164,16 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
         WritePngChunk(png, "PLTE", plte);
         if (!trns.empty()) WritePngChunk(png, "tRNS", trns);
     }
-    WritePngChunk(png, "IDAT", StoredZlib(raw));
+    // The IDAT chunk is built in place: the zlib stream goes straight into
+    // the file, then its length and CRC are filled in.
+    const size_t lengthAt = png.size();
+    AppendBE32(png, 0);
+    const char* idat = "IDAT";
+    png.insert(png.end(), idat, idat + 4);
+    AppendStoredZlib(png, raw);
+    const size_t length = png.size() - lengthAt - 8;
+    for (int k = 0; k < 4; ++k) png[lengthAt + size_t(k)] = uint8_t(uint32_t(length) >> (24 - 8 * k));
+    AppendBE32(png, Crc32(png.data() + lengthAt + 4, length + 4, 0));
     WritePngChunk(png, "IEND", {});
     return png;
 }
