@@ -189,7 +189,7 @@ TEST_F(DumpTest, PreviewToolListsEveryImageAndWritesASheet) {
         ASSERT_NE(at, std::string::npos) << s.name;
         EXPECT_NE(out.find("default.rcf", at), std::string::npos);
     }
-    EXPECT_NE(out.find("FE_Title_Logo.tga                     512 x 208"), std::string::npos) << out;
+    EXPECT_NE(out.find("FE_Title_Logo.tga                     512 x 144"), std::string::npos) << out;
     EXPECT_NE(out.find("11 of 11 images"), std::string::npos);
     const std::vector<uint8_t> png = testsupport::ReadFileBytes(sheet);
     int w = 0, h = 0;

@@ -490,6 +490,9 @@ RgbaImage Weave() {
             lum = (0.30f + 0.5f * profile) * dip + (fibre - 0.5f) * 0.12f;
         }
         lum = Clamp01(lum + (Noise(x / 8, y / 8, 5, S / 8) - 0.5f) * 0.05f);
+        // A gentle relief: the screen multiplies the backdrop by the tile's
+        // brightness around its mean, so a strong tile would drown the text.
+        lum = 0.5f + (lum - 0.5f) * 0.4f;
         return Rgb{255 * lum, 255 * lum, 255 * lum};
     });
     return c.Straight();
@@ -644,20 +647,16 @@ RgbaImage PauseStrip() {
     return c.Straight();
 }
 
-// The title: VELKOR in embossed gold, OF THE OMBRAX between two rules, and
-// LUMENFALL in pale blue on a deep blue glow.
+// The title: VELKOR in embossed gold over OF THE OMBRAX between two rules.
+// The installer writes the subtitle LUMENFALL below the logo itself.
 RgbaImage TitleLogo() {
-    const int W = 512, H = 208;
+    const int W = 512, H = 144;
     Canvas c(W, H);
     const size_t n = size_t(W) * size_t(H);
 
     std::vector<float> big(n, 1e9f);
     const TextLayout velkor = LayoutText("VELKOR", 84, 0.16f, true);
     TextField(big, W, H, velkor, (W - velkor.width) * 0.5f, 14, 7.5f, 1.7f);
-
-    std::vector<float> lumen(n, 1e9f);
-    const TextLayout lumenfall = LayoutText("LUMENFALL", 40, 0.2f, true);
-    TextField(lumen, W, H, lumenfall, (W - lumenfall.width) * 0.5f, 150, 3.6f, 1.6f);
 
     std::vector<float> small(n, 1e9f);
     const TextLayout ombrax = LayoutText("OF THE OMBRAX", 17, 0.24f, false);
@@ -683,9 +682,6 @@ RgbaImage TitleLogo() {
     const auto goldFill = [&](float top, float height) {
         return [top, height](float, float y) { return Gold(Clamp01((y - top) / height)); };
     };
-    Emboss(c, lumen, 2.4f, {8, 16, 44},
-           [](float, float y) { return MixRgb({232, 244, 255}, {120, 162, 222}, Clamp01((y - 150) / 40)); }, 0.5f,
-           13, {10, 30, 84});
     Emboss(c, big, 3.6f, {38, 18, 4}, goldFill(14, 84), 0.65f, 10, {14, 24, 60});
     Emboss(c, small, 1.6f, {38, 18, 4}, goldFill(117, 17), 0.4f, 0, {});
     Emboss(c, rules, 1.3f, {38, 18, 4}, goldFill(120, 11), 0.35f, 0, {});
