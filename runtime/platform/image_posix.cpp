@@ -56,20 +56,29 @@ bool ChunksFit(const uint8_t* data, size_t size) {
 
 } // namespace
 
-bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {
-    if (!data || size > size_t(INT_MAX)) return false;
-    if (!ChunksFit(data, size)) return false;
+uint8_t* DecodePngBuffer(const uint8_t* data, size_t size, int& width, int& height) {
+    if (!data || size > size_t(INT_MAX)) return nullptr;
+    if (!ChunksFit(data, size)) return nullptr;
     int w = 0, h = 0, channels = 0;
     stbi_uc* pixels = stbi_load_from_memory(data, int(size), &w, &h, &channels, 4);
-    if (!pixels) return false;
-    const bool ok = w > 0 && h > 0;
-    if (ok) {
+    if (!pixels) return nullptr;
+    if (w <= 0 || h <= 0) {
+        stbi_image_free(pixels);
+        return nullptr;
+    }
+    width = w;
+    height = h;
+    return pixels;
+}
+
+void FreePngPixels(uint8_t* pixels) { stbi_image_free(pixels); }
+
+bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {
+    return DecodePngPixels(data, size, [&](const uint8_t* pixels, int w, int h) {
         rgba.assign(pixels, pixels + size_t(w) * size_t(h) * 4);
         width = w;
         height = h;
-    }
-    stbi_image_free(pixels);
-    return ok;
+    });
 }
 
 bool PngDimensions(const uint8_t* data, size_t size, int& width, int& height) {

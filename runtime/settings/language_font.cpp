@@ -191,17 +191,27 @@ std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type)
     return {};
 }
 
-bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {
+bool DecodePngPixels(const uint8_t* data, size_t size,
+                     const std::function<void(const uint8_t* rgba, int width, int height)>& take) {
     // The stated size is checked first, so an oversized page is refused before
     // its pixels are allocated; the result is the same as decoding and refusing.
     int w = 0, h = 0;
     if (!plat::PngDimensions(data, size, w, h) || w > MAX_PAGE_SIDE || h > MAX_PAGE_SIDE) return false;
-    std::vector<uint8_t> pixels;
-    if (!plat::DecodePng(data, size, w, h, pixels) || w > MAX_PAGE_SIDE || h > MAX_PAGE_SIDE) return false;
-    width = w;
-    height = h;
-    rgba = std::move(pixels);
-    return true;
+    bool ok = false;
+    plat::DecodePngPixels(data, size, [&](const uint8_t* rgba, int width, int height) {
+        if (width > MAX_PAGE_SIDE || height > MAX_PAGE_SIDE) return;
+        ok = true;
+        take(rgba, width, height);
+    });
+    return ok;
+}
+
+bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {
+    return DecodePngPixels(data, size, [&](const uint8_t* pixels, int w, int h) {
+        rgba.assign(pixels, pixels + size_t(w) * size_t(h) * 4);
+        width = w;
+        height = h;
+    });
 }
 
 } // namespace settings::language_font

@@ -3,6 +3,7 @@
 // font pages need.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 namespace settings::language_font {
@@ -10,6 +11,10 @@ namespace settings::language_font {
 // Decodes a PNG to straight RGBA; images wider or taller than 4096 pixels are
 // rejected as undecodable. On failure the outputs are left as they were.
 bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba);
+// The same checks and decoder, with the pixels (width x height x 4 bytes)
+// handed to take(rgba, width, height) in the decoder's buffer, only on success.
+bool DecodePngPixels(const uint8_t* data, size_t size,
+                     const std::function<void(const uint8_t* rgba, int width, int height)>& take);
 
 // ---- PNG building blocks (used by the glyph composer and the fixture writers) ----
 

@@ -35,10 +35,13 @@ bool DecodeImageChunk(const uint8_t* data, const Chunk& imageChunk, Image& image
         if (c.id != CHUNK_IMAGE_DATA || c.header < 16) continue;
         const size_t n = LE32(data + c.offset + 12);
         if (c.size < n + 16) return false;
-        int w = 0, h = 0;
-        std::vector<uint8_t> rgba;
-        if (!language_font::DecodePng(data + c.offset + 16, n, w, h, rgba)) return false;
-        return Premultiplied(rgba, w, h, image);
+        // Premultiplied straight out of the decoder's buffer.
+        return language_font::DecodePngPixels(data + c.offset + 16, n, [&](const uint8_t* rgba, int w, int h) {
+            image.w = w;
+            image.h = h;
+            image.px.resize(size_t(w) * size_t(h));
+            PremultiplyPixels(rgba, image.px.size(), image.px.data());
+        });
     }
     return false;
 }
