@@ -83,6 +83,7 @@ uint8_t NearestEntry(uint32_t colour, const std::vector<uint8_t>& plte, const st
         if (distance < bestDistance) {
             bestDistance = distance;
             best = i;
+            if (distance == 0) break;  // no later entry can be nearer
         }
     }
     return uint8_t(best);
