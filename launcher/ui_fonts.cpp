@@ -266,7 +266,7 @@ struct Leaf {
 };
 
 // The steps of the background recipe on n pixels of one row, the colours in
-// planar float rows. Lum4 and the vector forms below do lane by lane what the
+// planar float rows. The vector forms below do lane by lane what the
 // scalar tails do.
 #if defined(__SSE2__)
 inline __m128 Bytes4(const uint32_t* px, int shift) {
@@ -274,8 +274,6 @@ inline __m128 Bytes4(const uint32_t* px, int shift) {
     return _mm_cvtepi32_ps(_mm_and_si128(_mm_srli_epi32(words, shift), _mm_set1_epi32(0xFF)));
 }
 constexpr int VECTOR = 4;
-#else
-constexpr int VECTOR = 0;
 #endif
 
 // Fold: k = v * 0.3 + 0.86; r = r * k + 40v, g = g * k + 30v, b = b * k.

@@ -139,7 +139,7 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
         *out++ = 0;
         const uint8_t* row = image.rgba.data() + y * w * 4;
         if (!palette) {
-            std::memcpy(out, row, w * 4);
+            if (w > 0) std::memcpy(out, row, w * 4);
             continue;
         }
         for (size_t x = 0; x < w; ++x) {
