@@ -74,3 +74,23 @@ bool Draw(char32_t, uint32_t, int, int, const uint32_t*, std::vector<uint32_t>&)
 namespace rcf_overlay {
 void RegisterEntryRewrite(const std::string&, const std::string&, const std::string&, EntryPatcher) {}
 } // namespace rcf_overlay
+
+// Sanitizer builds: what system libraries do on their own is not ours to
+// report. fontconfig and D-Bus (which SDL uses on X11) keep a few allocations
+// until the process ends; Mesa's software renderers run worker threads whose
+// synchronisation ThreadSanitizer cannot see into.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libdbus-1.so\n";
+}
+
+extern "C" const char* __tsan_default_suppressions() {
+    // Only race and thread entries: a called_from_lib entry makes
+    // ThreadSanitizer stop the process when the library is unloaded, as the
+    // Vulkan driver is after the GPU check.
+    return "race:swrast_dri.so\n"
+           "thread:swrast_dri.so\n"
+           "race:libvulkan_lvp.so\n"
+           "thread:libvulkan_lvp.so\n"
+           "race:libLLVM\n";
+}

@@ -234,10 +234,6 @@ void CloseWindow() {
     g_backdropW = g_backdropH = 0;
 }
 
-// Leak checking (sanitizer builds): fontconfig and D-Bus (which SDL uses on
-// X11) keep a few allocations of their own until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\nleak:libdbus-1.so\n"; }
-
 void SetMinimisedForTests(bool minimised) { g_minimisedForTests = minimised; }
 
 int RunWindow(const std::filesystem::path& screenshot) {

@@ -130,7 +130,7 @@ protected:
         std::string command = "cd " + Quote(t.path()) + " && env -i PATH='" VELKOR_SOURCE_DIR
                               "/tests/support/bin:/usr/bin:/bin' HOME='" + home + "' XDG_CONFIG_HOME='" + home +
                               "/.config' XDG_DATA_HOME='" + home + "/.local/share' XDG_CACHE_HOME='" + home +
-                              "/.cache' TMPDIR=" + Quote(t.path()) + " VELKOR_SETUP_LANGUAGE=en STANDIN_LOG=" +
+                              "/.cache' TMPDIR=" + Quote(t.path()) + " DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/bus VELKOR_SETUP_LANGUAGE=en STANDIN_LOG=" +
                               Quote(t.path() / "standin.log") + " " + env + " " + prefix + " " + Quote(program);
         for (const std::string& a : args) command += " '" + a + "'";
         command += " > " + Quote(t.path() / "output.txt") + " 2>&1";

@@ -21,9 +21,6 @@
 
 namespace fs = std::filesystem;
 
-// fontconfig keeps a few allocations of its own until the process ends.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
-
 namespace {
 
 std::string Read(const fs::path& p) {

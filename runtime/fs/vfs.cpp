@@ -34,13 +34,16 @@ struct Prefix {
     Mount* mount;
 };
 
-Mount g_game{"D:", {}, false, true};
-Mount g_hdd{"hdd:", {}, true, false};
-Mount g_cache{"cache:", {}, true, false};
-std::deque<ContentMount> g_contentMounts;
-std::vector<ModInfo> g_mods;
-fs::path g_userDataDir;
-std::mutex g_contentMutex;
+// The mount table lives for the whole process and is never destroyed: the
+// game-art loader runs detached and may still be reading through it while
+// the program exits.
+Mount& g_game = *new Mount{"D:", {}, false, true};
+Mount& g_hdd = *new Mount{"hdd:", {}, true, false};
+Mount& g_cache = *new Mount{"cache:", {}, true, false};
+std::deque<ContentMount>& g_contentMounts = *new std::deque<ContentMount>;
+std::vector<ModInfo>& g_mods = *new std::vector<ModInfo>;
+fs::path& g_userDataDir = *new fs::path;
+std::mutex& g_contentMutex = *new std::mutex;
 
 const Prefix PREFIXES[] = {
     {"\\device\\harddisk0\\partition1", &g_hdd},
@@ -140,8 +143,10 @@ constexpr size_t MAX_LISTINGS = 4096;
 constexpr long FINE_TICK_NS = 50L * 1000 * 1000;  // margin for nanosecond time stamps
 constexpr long COARSE_TICK_S = 2;                 // whole-second (or FAT 2 s) time stamps
 
-std::mutex g_listingMutex;
-std::unordered_map<std::string, std::shared_ptr<const Listing>> g_listings;
+// Never destroyed, like the mount table.
+std::mutex& g_listingMutex = *new std::mutex;
+std::unordered_map<std::string, std::shared_ptr<const Listing>>& g_listings =
+    *new std::unordered_map<std::string, std::shared_ptr<const Listing>>;
 
 bool SameStamp(const Stamp& a, const Stamp& b) {
     return a.dev == b.dev && a.ino == b.ino && a.mtime.tv_sec == b.mtime.tv_sec &&
