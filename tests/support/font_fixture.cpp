@@ -316,14 +316,14 @@ struct Packer {
     }
 };
 
-P3dChunk BuildFont(const TrueType& tt, const FontSpec& spec) {
-    const float scale = stbtt_ScaleForPixelHeight(&tt.info, spec.pixelHeight);
+P3dChunk BuildFont(const TrueType& tt, const FontSpec& fontSpec) {
+    const float scale = stbtt_ScaleForPixelHeight(&tt.info, fontSpec.pixelHeight);
     std::vector<Letter> letters;
     for (uint32_t code : FixtureCharacters()) {
-        if (spec.icons && code >= ICON_FIRST && code <= ICON_LAST) continue;
+        if (fontSpec.icons && code >= ICON_FIRST && code <= ICON_LAST) continue;
         letters.push_back(RenderLetter(tt, code, scale));
     }
-    const int pad = int(std::ceil(spec.outline)) + 1;
+    const int pad = int(std::ceil(fontSpec.outline)) + 1;
     int above = 0, below = 0;
     for (const Letter& l : letters) {
         if (l.body.w == 0) continue;
@@ -335,14 +335,14 @@ P3dChunk BuildFont(const TrueType& tt, const FontSpec& spec) {
 
     std::vector<FontPage> pages;
     std::vector<FontGlyphRecord> records;
-    Packer packer{spec.pageW, spec.pageH};
+    Packer packer{fontSpec.pageW, fontSpec.pageH};
     auto pageAt = [&](int index) -> FontImage& {
         while (int(pages.size()) <= index) {
             FontPage p;
-            p.name = std::string(spec.pagePrefix) + std::to_string(pages.size()) + ".bmp";
-            p.image.w = spec.pageW;
-            p.image.h = spec.pageH;
-            p.image.rgba.assign(size_t(spec.pageW) * size_t(spec.pageH) * 4, 0);
+            p.name = std::string(fontSpec.pagePrefix) + std::to_string(pages.size()) + ".bmp";
+            p.image.w = fontSpec.pageW;
+            p.image.h = fontSpec.pageH;
+            p.image.rgba.assign(size_t(fontSpec.pageW) * size_t(fontSpec.pageH) * 4, 0);
             p.palette = true;
             pages.push_back(std::move(p));
         }
@@ -352,7 +352,7 @@ P3dChunk BuildFont(const TrueType& tt, const FontSpec& spec) {
         if (l.body.w == 0) {  // the space: an advance without a cell
             FontGlyphRecord r;
             r.code = l.code;
-            r.advance = l.advance + spec.outline;
+            r.advance = l.advance + fontSpec.outline;
             records.push_back(r);
             continue;
         }
@@ -365,7 +365,7 @@ P3dChunk BuildFont(const TrueType& tt, const FontSpec& spec) {
                 body.v[size_t(cy) * size_t(body.w) + size_t(pad + x)] = l.body.At(x, y);
             }
         }
-        const Coverage outline = Dilate(body, spec.outline);
+        const Coverage outline = Dilate(body, fontSpec.outline);
         int px, py, pg;
         packer.Place(body.w, cellH, px, py, pg);
         FontImage& page = pageAt(pg);
@@ -379,30 +379,30 @@ P3dChunk BuildFont(const TrueType& tt, const FontSpec& spec) {
                 d[3] = uint8_t(alpha);
             }
         }
-        records.push_back(RectRecord(l.code, uint32_t(pg), px, py, px + body.w, py + cellH, spec.pageW, spec.pageH,
-                                     float(l.x0 - pad), l.advance + spec.outline));
+        records.push_back(RectRecord(l.code, uint32_t(pg), px, py, px + body.w, py + cellH, fontSpec.pageW, fontSpec.pageH,
+                                     float(l.x0 - pad), l.advance + fontSpec.outline));
     }
 
-    if (spec.icons) {
+    if (fontSpec.icons) {
         // The button icons on a page of their own, in colour.
         FontPage iconPage;
-        iconPage.name = std::string(spec.pagePrefix) + "icons.bmp";
-        iconPage.image.w = spec.pageW;
-        iconPage.image.h = spec.pageH;
-        iconPage.image.rgba.assign(size_t(spec.pageW) * size_t(spec.pageH) * 4, 0);
+        iconPage.name = std::string(fontSpec.pagePrefix) + "icons.bmp";
+        iconPage.image.w = fontSpec.pageW;
+        iconPage.image.h = fontSpec.pageH;
+        iconPage.image.rgba.assign(size_t(fontSpec.pageW) * size_t(fontSpec.pageH) * 4, 0);
         const uint32_t index = uint32_t(pages.size());
-        Packer icons{spec.pageW, spec.pageH};
+        Packer icons{fontSpec.pageW, fontSpec.pageH};
         for (uint32_t code = ICON_FIRST; code <= ICON_LAST; ++code) {
             const int w = int(std::lround(float(cellH) * IconAspect(code)));
             int px, py, pg;
             icons.Place(w, cellH, px, py, pg);
             PaintIcon(iconPage.image, tt, code, px, py, w, cellH);
-            records.push_back(RectRecord(code, index | 0x80000000u, px, py, px + w, py + cellH, spec.pageW,
-                                         spec.pageH, 0, float(w)));
+            records.push_back(RectRecord(code, index | 0x80000000u, px, py, px + w, py + cellH, fontSpec.pageW,
+                                         fontSpec.pageH, 0, float(w)));
         }
         pages.push_back(std::move(iconPage));
     }
-    return FontChunk(spec.name, pages, records);
+    return FontChunk(fontSpec.name, pages, records);
 }
 
 } // namespace

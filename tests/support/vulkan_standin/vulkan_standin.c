@@ -56,9 +56,9 @@ static uint32_t ParseApi(const char* text) {
 
 static void LoadGpus(void) {
     g_gpuCount = 0;
-    const char* spec = getenv("VELKOR_STANDIN_GPUS");
-    if (!spec) return;
-    char* copy = strdup(spec);
+    const char* gpuList = getenv("VELKOR_STANDIN_GPUS");
+    if (!gpuList) return;
+    char* copy = strdup(gpuList);
     if (!copy) return;
     char* save = NULL;
     for (char* entry = strtok_r(copy, ";", &save); entry && g_gpuCount < STANDIN_MAX_GPUS;
