@@ -87,6 +87,56 @@ void BM_WholeArtLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_WholeArtLoad)->Unit(benchmark::kMillisecond);
 
+// The two stages of the load on their own, from package buffers already read.
+struct Packages {
+    std::vector<unsigned char> persistent, inGame, frontend;
+    bool ok = false;
+    Packages() {
+        ma::Rcf rcf;
+        std::string source;
+        ok = ma::OpenRcf(rcf) && ma::ReadEntry(rcf, ma::PACKAGE_PERSISTENT, persistent, source) &&
+             ma::ReadEntry(rcf, ma::PACKAGE_INGAME, inGame, source) &&
+             ma::ReadEntry(rcf, ma::PACKAGE_FRONTEND, frontend, source);
+    }
+};
+
+const Packages& ThePackages() {
+    TheDump();
+    static Packages packages;
+    return packages;
+}
+
+void BM_BothFonts(benchmark::State& state) {
+    if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
+    for (auto _ : state) {
+        ma::Font small, large;
+        std::string log;
+        if (!ma::LoadFont(ThePackages().persistent, "Ombrax_Small", small, log) ||
+            !ma::LoadFont(ThePackages().persistent, "Ombrax_Large", large, log))
+            return state.SkipWithError("the fonts did not load");
+        benchmark::DoNotOptimize(large.pages.data());
+    }
+}
+BENCHMARK(BM_BothFonts)->Unit(benchmark::kMillisecond);
+
+void BM_ElevenImages(benchmark::State& state) {
+    if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
+    for (auto _ : state) {
+        int found = 0;
+        for (const ma::ArtSource& source : ma::ART_SOURCES) {
+            const std::string entry = source.package;
+            const auto& package = entry == ma::PACKAGE_PERSISTENT ? ThePackages().persistent
+                                  : entry == ma::PACKAGE_INGAME   ? ThePackages().inGame
+                                                                  : ThePackages().frontend;
+            ma::Image image;
+            found += ma::FindImage(package, source.name, image) ? 1 : 0;
+            benchmark::DoNotOptimize(image.px.data());
+        }
+        if (found != ma::ART_COUNT) return state.SkipWithError("an image was not found");
+    }
+}
+BENCHMARK(BM_ElevenImages)->Unit(benchmark::kMillisecond);
+
 // The loader thread itself, from StartLoading to Ready (once per process).
 void BM_StartLoadingToReady(benchmark::State& state) {
     if (!TheDump().ok) return state.SkipWithError("cannot write the dump");

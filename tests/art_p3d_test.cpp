@@ -252,6 +252,9 @@ TEST(P3dSprites, StitchFailures) {
         for (const auto& [w, h] : c.tiles) tiles.push_back(Gradient(w, h, 1));
         ma::Image img;
         EXPECT_FALSE(ma::FindImage(testsupport::BuildPackage({Sprite("s.tga", c.w, c.h, tiles)}), "s.tga", img));
+        // Nothing of the failed stitch is left behind: the image is absent.
+        EXPECT_EQ(img.w, 0);
+        EXPECT_TRUE(img.px.empty());
     }
     // A failed stitch lets the walk go on to the next sprite of the same name.
     const auto package = testsupport::BuildPackage(

@@ -77,24 +77,33 @@ ma::Image RandomImage(std::mt19937& rng, int w, int h) {
 } // namespace
 
 TEST(PixelExact, PremultiplyingMatchesRoundedDivisionForEveryChannelAndAlpha) {
-    // Every (channel, alpha) pair, in images of odd widths so that the vector
-    // loop and its one-pixel tail both see every value.
-    for (int width : {256, 255, 1, 3}) {
-        std::vector<unsigned char> rgba;
-        for (uint32_t a = 0; a < 256; ++a) {
-            for (uint32_t c = 0; c < 256; ++c) rgba.insert(rgba.end(), {uint8_t(c), uint8_t(255 - c), uint8_t(c ^ 0x5A), uint8_t(a)});
-        }
-        const int pixels = int(rgba.size() / 4);
-        const int height = pixels / width;
-        ma::Image image;
-        ASSERT_TRUE(ma::Premultiplied(rgba, width, height, image));
-        ASSERT_EQ(image.px.size(), size_t(width) * height);
-        for (size_t i = 0; i < image.px.size(); ++i) {
-            const uint32_t r = rgba[i * 4], g = rgba[i * 4 + 1], b = rgba[i * 4 + 2], a = rgba[i * 4 + 3];
-            const uint32_t want = a << 24 | ((b * a + 127) / 255) << 16 | ((g * a + 127) / 255) << 8 | ((r * a + 127) / 255);
-            ASSERT_EQ(image.px[i], want) << "pixel " << i << " of width " << width;
+    // Every (channel, alpha) pair through each instruction-set path this
+    // processor runs, at odd offsets so that the vector loops and their
+    // tails all see every value.
+    std::vector<unsigned char> rgba;
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t c = 0; c < 256; ++c) rgba.insert(rgba.end(), {uint8_t(c), uint8_t(255 - c), uint8_t(c ^ 0x5A), uint8_t(a)});
+    }
+    const size_t pixels = rgba.size() / 4;
+    for (int level = 1; level <= ma::PremultiplyLevels(); ++level) {
+        for (size_t skip : {size_t(0), size_t(1), size_t(3), size_t(7)}) {
+            std::vector<uint32_t> out(pixels - skip, 0xDEADBEEF);
+            ma::PremultiplyPixelsAt(level, rgba.data() + skip * 4, out.size(), out.data());
+            for (size_t i = 0; i < out.size(); ++i) {
+                const uint8_t* p = rgba.data() + (skip + i) * 4;
+                const uint32_t r = p[0], g = p[1], b = p[2], a = p[3];
+                const uint32_t want = a << 24 | ((b * a + 127) / 255) << 16 | ((g * a + 127) / 255) << 8 | ((r * a + 127) / 255);
+                ASSERT_EQ(out[i], want) << "pixel " << i << " at level " << level << ", offset " << skip;
+            }
         }
     }
+    // The image form: an odd width, every pixel written.
+    ma::Image image;
+    ASSERT_TRUE(ma::Premultiplied(rgba, 255, 257, image));
+    ASSERT_EQ(image.px.size(), size_t(255) * 257);
+    std::vector<uint32_t> direct(image.px.size());
+    ma::PremultiplyPixelsAt(1, rgba.data(), direct.size(), direct.data());
+    EXPECT_EQ(image.px, direct);
 }
 
 TEST(PixelExact, ResamplingMatchesTheTwoPassModelBitForBit) {

@@ -192,19 +192,27 @@ std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type)
     return {};
 }
 
-bool DecodePngPixels(const uint8_t* data, size_t size,
-                     const std::function<void(const uint8_t* rgba, int width, int height)>& take) {
+void PngPixelsFree::operator()(uint8_t* pixels) const { plat::FreePngPixels(pixels); }
+
+PngPixels DecodePngBuffer(const uint8_t* data, size_t size, int& width, int& height) {
     // The stated size is checked first, so an oversized page is refused before
     // its pixels are allocated; the result is the same as decoding and refusing.
     int w = 0, h = 0;
-    if (!plat::PngDimensions(data, size, w, h) || w > MAX_PAGE_SIDE || h > MAX_PAGE_SIDE) return false;
-    bool ok = false;
-    plat::DecodePngPixels(data, size, [&](const uint8_t* rgba, int width, int height) {
-        if (width > MAX_PAGE_SIDE || height > MAX_PAGE_SIDE) return;
-        ok = true;
-        take(rgba, width, height);
-    });
-    return ok;
+    if (!plat::PngDimensions(data, size, w, h) || w > MAX_PAGE_SIDE || h > MAX_PAGE_SIDE) return nullptr;
+    PngPixels pixels(plat::DecodePngBuffer(data, size, w, h));
+    if (!pixels || w > MAX_PAGE_SIDE || h > MAX_PAGE_SIDE) return nullptr;
+    width = w;
+    height = h;
+    return pixels;
+}
+
+bool DecodePngPixels(const uint8_t* data, size_t size,
+                     const std::function<void(const uint8_t* rgba, int width, int height)>& take) {
+    int w = 0, h = 0;
+    const PngPixels pixels = DecodePngBuffer(data, size, w, h);
+    if (!pixels) return false;
+    take(pixels.get(), w, h);
+    return true;
 }
 
 bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::vector<uint8_t>& rgba) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace settings::language_font {
@@ -15,6 +16,14 @@ bool DecodePng(const uint8_t* data, size_t size, int& width, int& height, std::v
 // handed to take(rgba, width, height) in the decoder's buffer, only on success.
 bool DecodePngPixels(const uint8_t* data, size_t size,
                      const std::function<void(const uint8_t* rgba, int width, int height)>& take);
+// Pixels in the decoder's own buffer, freed when the holder goes.
+struct PngPixelsFree {
+    void operator()(uint8_t* pixels) const;
+};
+using PngPixels = std::unique_ptr<uint8_t, PngPixelsFree>;
+// The same checks and decoder, keeping the decoder's buffer: null on failure,
+// when width and height are left as they were.
+PngPixels DecodePngBuffer(const uint8_t* data, size_t size, int& width, int& height);
 
 // ---- PNG building blocks (used by the glyph composer and the fixture writers) ----
 

@@ -105,6 +105,11 @@ std::string Pascal(const uint8_t* p, size_t limit);
 bool Premultiplied(const std::vector<unsigned char>& rgba, int w, int h, Image& image);
 // The premultiplied words of `count` straight RGBA pixels (4 bytes each).
 void PremultiplyPixels(const uint8_t* rgba, size_t count, uint32_t* out);
+// The same with the instruction set limited to `level` (1 plain C++, 2 SSE2,
+// 3 AVX2), for tests of each path; PremultiplyLevels() is the highest this
+// processor runs.
+void PremultiplyPixelsAt(int level, const uint8_t* rgba, size_t count, uint32_t* out);
+int PremultiplyLevels();
 // Decodes the first image of a texture or sprite chunk.
 bool OwnerImage(const uint8_t* data, const Chunk& owner, Image& image);
 // A copy of the rectangle, its size clamped to the image; x, y inside the image.
