@@ -196,7 +196,15 @@ TEST_F(PngFiles, WritersPassPngcheckAndDecodeInPythonZlib) {
     }
     testsupport::WriteFileBytes(tmp / "lf_palette.png", lf::EncodePng(two, plte, trns));
     Keep(tmp / "lf_palette.png", {0, 1, 0, 1, 0, 1, 0, 1});
-    const lf::Image tall = Pattern(99, 700, 4);
+    lf::Image tall = Pattern(99, 700, 4);
+    // Runs of one colour of every length from 1 to 40, crossing row ends.
+    for (size_t i = 0, run = 1, k = 0; i < tall.rgba.size() / 2; run = run % 40 + 1, ++k) {
+        for (size_t n = 0; n < run && i < tall.rgba.size() / 2; ++n, i += 4) {
+            const uint8_t v = uint8_t(k * 37);
+            tall.rgba[i] = tall.rgba[i + 1] = tall.rgba[i + 2] = v;
+            tall.rgba[i + 3] = uint8_t(k % 3 == 0 ? 0 : 255 - k % 7);
+        }
+    }
     std::vector<uint8_t> grey(256 * 3);
     for (int i = 0; i < 256 * 3; ++i) grey[i] = uint8_t(i / 3);
     const std::vector<uint8_t> tallPng = lf::EncodePng(tall, grey, {});

@@ -6,10 +6,16 @@
 #include "runtime/platform/image_posix.h"
 
 #include <algorithm>
+#include <climits>
+#include <endian.h>
 #include <array>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace settings::language_font {
 namespace {
@@ -38,6 +44,50 @@ const CrcTables& CrcTable() {
     return tables;
 }
 
+// Adler-32 of `data` continued from (a, b). Sums are reduced at most every
+// 5552 bytes, the longest run whose sums cannot overflow 32 bits.
+void Adler32(const uint8_t* data, size_t size, uint32_t& a, uint32_t& b) {
+    constexpr uint32_t MOD = 65521;
+    size_t i = 0;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: for a run of n bytes starting with sums (a, b),
+    // b grows by n * a plus each byte weighted by the number of bytes from it
+    // to the end of the run, i.e. 16 * (chunks after its own) + (16 - its
+    // place in the chunk).
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i weightsLo = _mm_setr_epi16(16, 15, 14, 13, 12, 11, 10, 9);
+    const __m128i weightsHi = _mm_setr_epi16(8, 7, 6, 5, 4, 3, 2, 1);
+    auto sum32 = [](__m128i v) {
+        v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(1, 0, 3, 2)));
+        v = _mm_add_epi32(v, _mm_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
+        return uint32_t(_mm_cvtsi128_si32(v));
+    };
+    while (size - i >= 16) {
+        const size_t chunks = std::min<size_t>((size - i) / 16, 5552 / 16);
+        __m128i sums = zero, before = zero, weighted = zero;
+        for (size_t c = 0; c < chunks; ++c, i += 16) {
+            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+            before = _mm_add_epi32(before, sums);
+            sums = _mm_add_epi32(sums, _mm_sad_epu8(bytes, zero));
+            weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpacklo_epi8(bytes, zero), weightsLo));
+            weighted = _mm_add_epi32(weighted, _mm_madd_epi16(_mm_unpackhi_epi8(bytes, zero), weightsHi));
+        }
+        // Each term below stays under 2^32 for runs of at most 5552 bytes.
+        b = (b + uint32_t(chunks * 16 % MOD) * a % MOD + (sum32(before) % MOD) * 16 % MOD + sum32(weighted) % MOD) % MOD;
+        a = (a + sum32(sums)) % MOD;
+    }
+#endif
+    while (i < size) {
+        const size_t stop = std::min(size, i + 5552);
+        for (; i < stop; ++i) {
+            a += data[i];
+            b += a;
+        }
+        a %= MOD;
+        b %= MOD;
+    }
+}
+
 // Appends raw data as a zlib stream of stored (uncompressed) deflate blocks.
 void AppendStoredZlib(std::vector<uint8_t>& z, const std::vector<uint8_t>& raw) {
     z.reserve(z.size() + raw.size() + (raw.size() / 65535 + 1) * 5 + 6);
@@ -55,31 +105,39 @@ void AppendStoredZlib(std::vector<uint8_t>& z, const std::vector<uint8_t>& raw) 
         pos += n;
     } while (pos < raw.size());
     uint32_t a = 1, b = 0;
-    for (size_t i = 0; i < raw.size();) {
-        const size_t stop = std::min(raw.size(), i + 5552);
-        for (; i < stop; ++i) {
-            a += raw[i];
-            b += a;
-        }
-        a %= 65521;
-        b %= 65521;
-    }
+    Adler32(raw.data(), raw.size(), a, b);
     AppendBE32(z, b << 16 | a);
+}
+
+// The palette as signed entries for the nearest-colour search: alpha from
+// trns where it has the entry, else opaque.
+struct PaletteEntry {
+    int32_t r, g, b, a;
+};
+
+std::vector<PaletteEntry> SearchPalette(const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns) {
+    std::vector<PaletteEntry> entries;
+    if (plte.size() < 3) return entries;
+    const size_t count = plte.size() / 3;
+    entries.reserve(count);
+    for (size_t i = 0; i < count; ++i)
+        entries.push_back({plte[i * 3], plte[i * 3 + 1], plte[i * 3 + 2], i < trns.size() ? trns[i] : 255});
+    return entries;
 }
 
 // The palette entry nearest to a straight RGBA colour; colour differences
 // weigh less the more transparent the pixel, alpha differences four times.
-uint8_t NearestEntry(uint32_t colour, const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns) {
-    if (plte.size() < 3) return 0;
-    const int64_t r = colour & 0xFF, g = colour >> 8 & 0xFF, b = colour >> 16 & 0xFF, a = colour >> 24;
-    const size_t count = std::max<size_t>(plte.size() / 3, 1);
+// The first entry of the smallest distance wins. Every term fits 32 bits:
+// at most 3 * 255^2 * 255 / 255 + 4 * 255^2.
+uint8_t NearestEntry(uint32_t colour, const std::vector<PaletteEntry>& palette) {
+    if (palette.empty()) return 0;
+    const int32_t r = colour & 0xFF, g = colour >> 8 & 0xFF, b = colour >> 16 & 0xFF, a = colour >> 24;
     size_t best = 0;
-    int64_t bestDistance = std::numeric_limits<int64_t>::max();
-    for (size_t i = 0; i < count; ++i) {
-        const int64_t pr = plte[i * 3], pg = plte[i * 3 + 1], pb = plte[i * 3 + 2];
-        const int64_t pa = i < trns.size() ? trns[i] : 255;
-        const int64_t distance =
-            ((pr - r) * (pr - r) + (pg - g) * (pg - g) + (pb - b) * (pb - b)) * a / 255 + (pa - a) * (pa - a) * 4;
+    int32_t bestDistance = INT32_MAX;
+    for (size_t i = 0; i < palette.size(); ++i) {
+        const PaletteEntry& p = palette[i];
+        const int32_t distance =
+            ((p.r - r) * (p.r - r) + (p.g - g) * (p.g - g) + (p.b - b) * (p.b - b)) * a / 255 + (p.a - a) * (p.a - a) * 4;
         if (distance < bestDistance) {
             bestDistance = distance;
             best = i;
@@ -126,14 +184,18 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
     const size_t w = size_t(std::max(image.w, 0)), h = size_t(std::max(image.h, 0));
     const size_t stride = w * (palette ? 1 : 4) + 1;
     std::vector<uint8_t> raw(h * stride);
-    // Palette indices: each distinct colour is searched once (the map), and a
-    // small direct-mapped table in front of the map answers the repeats.
+    // Palette indices: each distinct colour is searched once (the map), a
+    // small direct-mapped table in front of the map answers the repeats, and
+    // a run of one colour (a blank sheet is mostly one) skips both.
     std::unordered_map<uint32_t, uint8_t> cache;
     struct Recent {
         uint32_t colour = 0;
         int index = -1;  // -1: empty
     };
     std::vector<Recent> recent(palette ? 1024 : 0);
+    const std::vector<PaletteEntry> entries = palette ? SearchPalette(plte, trns) : std::vector<PaletteEntry>();
+    uint32_t lastColour = 0;
+    int lastIndex = -1;
     for (size_t y = 0; y < h; ++y) {
         uint8_t* out = raw.data() + y * stride;
         *out++ = 0;
@@ -143,16 +205,34 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
             continue;
         }
         for (size_t x = 0; x < w; ++x) {
-            const uint8_t* p = row + x * 4;
-            const uint32_t colour = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-            Recent& slot = recent[((colour * 2654435761u) >> 22) & 1023];
-            if (slot.index < 0 || slot.colour != colour) {
-                auto it = cache.find(colour);
-                if (it == cache.end()) it = cache.emplace(colour, NearestEntry(colour, plte, trns)).first;
-                slot.colour = colour;
-                slot.index = it->second;
+#if defined(__SSE2__)
+            // Four pixels of the current run at once.
+            if (lastIndex >= 0) {
+                const __m128i run = _mm_set1_epi32(int32_t(htole32(lastColour)));
+                while (x + 4 <= w) {
+                    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x * 4));
+                    if (_mm_movemask_epi8(_mm_cmpeq_epi32(px, run)) != 0xFFFF) break;
+                    std::memset(out + x, lastIndex, 4);
+                    x += 4;
+                }
+                if (x == w) break;
             }
-            out[x] = uint8_t(slot.index);
+#endif
+            uint32_t colour;
+            std::memcpy(&colour, row + x * 4, 4);
+            colour = le32toh(colour);
+            if (colour != lastColour || lastIndex < 0) {
+                Recent& slot = recent[((colour * 2654435761u) >> 22) & 1023];
+                if (slot.index < 0 || slot.colour != colour) {
+                    auto it = cache.find(colour);
+                    if (it == cache.end()) it = cache.emplace(colour, NearestEntry(colour, entries)).first;
+                    slot.colour = colour;
+                    slot.index = it->second;
+                }
+                lastColour = colour;
+                lastIndex = slot.index;
+            }
+            out[x] = uint8_t(lastIndex);
         }
     }
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
