@@ -1,6 +1,7 @@
 // Loading font chunks into glyphs: rectangles, bad records, duplicates, the
 // cleaning of ink bleeding in from the glyph above, and the fixture fonts.
 #include "runtime/settings/menu_art_fonts_internal.h"
+#include "runtime/settings/menu_art_internal.h"
 #include "tests/support/font_fixture.h"
 
 #include <gtest/gtest.h>
@@ -244,4 +245,77 @@ TEST(LoadFont, FixtureFontsLoadWithComposedLetters) {
     }
     EXPECT_GT(small.space, 0);
     EXPECT_LT(small.cell, large.cell);
+}
+
+namespace {
+
+void ExpectSameFont(const ma::Font& a, const ma::Font& b) {
+    EXPECT_EQ(a.name, b.name);
+    EXPECT_EQ(a.cell, b.cell);
+    EXPECT_EQ(a.space, b.space);
+    ASSERT_EQ(a.pages.size(), b.pages.size());
+    for (size_t i = 0; i < a.pages.size(); ++i) {
+        EXPECT_EQ(a.pages[i].w, b.pages[i].w) << "page " << i;
+        EXPECT_EQ(a.pages[i].h, b.pages[i].h) << "page " << i;
+        EXPECT_TRUE(a.pages[i].px == b.pages[i].px) << "page " << i;
+    }
+    ASSERT_EQ(a.glyphs.size(), b.glyphs.size());
+    for (const auto& [code, g] : a.glyphs) {
+        ASSERT_TRUE(b.glyphs.count(code)) << uint32_t(code);
+        const ma::Glyph& h = b.glyphs.at(code);
+        EXPECT_TRUE(g.page == h.page && g.x0 == h.x0 && g.y0 == h.y0 && g.x1 == h.x1 && g.y1 == h.y1 &&
+                    g.left == h.left && g.advance == h.advance && g.icon == h.icon && g.empty == h.empty)
+            << uint32_t(code);
+        EXPECT_TRUE(g.cell.w == h.cell.w && g.cell.h == h.cell.h && g.cell.px == h.cell.px) << uint32_t(code);
+    }
+}
+
+// The font loaded twice: taking the pages the composer decoded or drew, and
+// decoding every page of the composed chunk.
+void ExpectReuseChangesNothing(const std::vector<uint8_t>& package, const std::string& name, const char* what) {
+    SCOPED_TRACE(what);
+    ma::Font reused, decoded;
+    std::string log1, log2;
+    const bool ok1 = ma::LoadFont(package, name, reused, log1);
+    ma::testing::SetReuseComposedPages(false);
+    const bool ok2 = ma::LoadFont(package, name, decoded, log2);
+    ma::testing::SetReuseComposedPages(true);
+    ASSERT_EQ(ok1, ok2);
+    EXPECT_EQ(log1, log2);
+    ExpectSameFont(reused, decoded);
+}
+
+} // namespace
+
+TEST(LoadFont, ComposedPagesTakenFromTheComposerEqualDecodedOnes) {
+    testsupport::GameFontSet fonts;
+    std::string error;
+    ASSERT_TRUE(testsupport::GameFonts(fonts, &error)) << error;
+    const std::vector<uint8_t> package = testsupport::BuildPackage({fonts.small, fonts.large});
+    ExpectReuseChangesNothing(package, "Ombrax_Small", "new page, palette pages");
+    ExpectReuseChangesNothing(package, "Ombrax_Large", "new page with icons");
+
+    // 32 pages: the letters go into donor cells of edited pages.
+    testsupport::P3dChunk many = fonts.small;
+    while (many.children.size() < 33) many.children.push_back(many.children.back());
+    many.data[many.data.size() - 4] = 32;
+    ExpectReuseChangesNothing(testsupport::BuildPackage({many}), "Ombrax_Small", "donor cells");
+
+    // The same font with RGBA pages instead of palette ones.
+    testsupport::P3dChunk rgba = fonts.small;
+    for (testsupport::P3dChunk& texture : rgba.children) {
+        if (texture.id != ma::CHUNK_TEXTURE) continue;
+        std::vector<uint8_t>& data = texture.children.at(0).children.at(0).data;
+        settings::language_font::Image page;
+        ASSERT_TRUE(settings::language_font::DecodePng(data.data() + 4, data.size() - 4, page.w, page.h, page.rgba));
+        const std::vector<uint8_t> png = settings::language_font::EncodePng(page, {}, {});
+        data.assign(4, 0);
+        for (int k = 0; k < 4; ++k) data[size_t(k)] = uint8_t(png.size() >> (8 * k));
+        data.insert(data.end(), png.begin(), png.end());
+    }
+    ExpectReuseChangesNothing(testsupport::BuildPackage({rgba}), "Ombrax_Small", "RGBA pages");
+
+    // Nothing to compose: the pages come straight from the original chunk.
+    std::vector<FontGlyphRecord> records = {Record('A', 0, 0.25f, 0.75f, 0.5f, 1, 8)};
+    ExpectReuseChangesNothing(Package("Test_Font", {Page(ABlock())}, records), "Test_Font", "no recipe applies");
 }

@@ -161,10 +161,18 @@ TEST(PixelExact, Crc32MatchesTheBitwiseDefinition) {
     for (uint8_t& b : data) b = uint8_t(rng());
     const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(lf::Crc32(check, 9, 0), 0xCBF43926u);
-    for (size_t offset : {0, 1, 3}) {
-        for (size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 63, 4096}) {
-            EXPECT_EQ(lf::Crc32(data.data() + offset, size, 0), bitwise(data.data() + offset, size, 0)) << size;
-            EXPECT_EQ(lf::Crc32(data.data() + offset, size, 0x12345678u), bitwise(data.data() + offset, size, 0x12345678u));
+    // Both the folding path (64 bytes and more, where the processor has it)
+    // and the tables, over lengths around each of its steps.
+    for (bool clmul : {true, false}) {
+        lf::testing::SetCrcClmul(clmul);
+        for (size_t offset : {0, 1, 3}) {
+            for (size_t size : {0, 1, 7, 8, 9, 15, 16, 17, 63, 64, 65, 79, 80, 127, 128, 129, 143, 144, 191, 4093, 4096}) {
+                EXPECT_EQ(lf::Crc32(data.data() + offset, size, 0), bitwise(data.data() + offset, size, 0))
+                    << size << (clmul ? " folded" : " tables");
+                EXPECT_EQ(lf::Crc32(data.data() + offset, size, 0x12345678u),
+                          bitwise(data.data() + offset, size, 0x12345678u));
+            }
         }
     }
+    lf::testing::SetCrcClmul(true);
 }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -277,6 +279,62 @@ TEST(PngPalette, NearestEntryWithPartialTransparencyTable) {
     EXPECT_EQ(Indices(t, two, {255, 0, 0}), (std::vector<uint8_t>{1, 1, 0}));
     const std::vector<uint8_t> png = lf::EncodePng(t, two, {255, 0, 0});
     EXPECT_EQ(lf::PngChunk(png.data(), png.size(), "tRNS"), (std::vector<uint8_t>{255, 0, 0}));
+}
+
+TEST(PngPalette, NearestEntryMatchesItsDefinitionAndTheDecodedPixelsAreKnown) {
+    // Palettes with repeated entries and few alpha values, so that exact
+    // matches, near ties and several entries at distance 0 all occur.
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        const size_t count = 1 + rng() % 60;
+        std::vector<uint8_t> plte, trns;
+        for (size_t i = 0; i < count; ++i) {
+            for (int c = 0; c < 3; ++c) plte.push_back(uint8_t(rng() % 4 * 85));
+            if (i < count - round % 3) trns.push_back(uint8_t(rng() % 3 * 127));
+        }
+        lf::Image img;
+        img.w = 64;
+        img.h = 9;
+        for (int i = 0; i < img.w * img.h; ++i) {
+            const size_t e = rng() % count;
+            const bool exact = rng() % 2;
+            for (int c = 0; c < 3; ++c) img.rgba.push_back(exact ? plte[e * 3 + c] : uint8_t(rng() % 256));
+            img.rgba.push_back(exact ? (e < trns.size() ? trns[e] : 255) : uint8_t(rng() % 3 == 0 ? rng() % 256 : rng() % 3 * 127));
+        }
+        lf::EncodedPixels known;
+        const std::vector<uint8_t> png = lf::EncodePng(img, plte, trns, &known);
+        ASSERT_TRUE(known.known);
+        for (int i = 0; i < img.w * img.h; ++i) {
+            const uint8_t* p = img.rgba.data() + i * 4;
+            int64_t bestD = INT64_MAX;
+            size_t best = 0;
+            for (size_t e = 0; e < count; ++e) {
+                const int64_t a = p[3], pa = e < trns.size() ? trns[e] : 255;
+                int64_t d = 0;
+                for (int c = 0; c < 3; ++c) d += (int64_t(plte[e * 3 + c]) - p[c]) * (int64_t(plte[e * 3 + c]) - p[c]);
+                d = d * a / 255 + (pa - a) * (pa - a) * 4;
+                if (d < bestD) bestD = d, best = e;
+            }
+            ASSERT_EQ(known.raw[size_t(i / img.w) * (img.w + 1) + 1 + size_t(i % img.w)], best) << "round " << round << " pixel " << i;
+        }
+        // The pixels it says a decoder gives are the ones stb gives.
+        int w = 0, h = 0;
+        std::vector<uint8_t> decoded;
+        ASSERT_TRUE(lf::DecodePng(png.data(), png.size(), w, h, decoded));
+        for (int i = 0; i < w * h; ++i) {
+            const uint32_t entry = known.palette[known.raw[size_t(i / w) * (w + 1) + 1 + size_t(i % w)]];
+            for (int c = 0; c < 4; ++c) ASSERT_EQ(decoded[size_t(i) * 4 + c], uint8_t(entry >> (8 * c))) << "pixel " << i;
+        }
+    }
+    // Palettes a decoder may refuse leave the pixels unknown.
+    lf::EncodedPixels known;
+    lf::EncodePng(Pattern(3, 3, 1), {1, 2, 3, 4}, {}, &known);
+    EXPECT_FALSE(known.known);
+    lf::EncodePng(Pattern(3, 3, 1), {1, 2, 3}, {5, 6}, &known);
+    EXPECT_FALSE(known.known);
+    lf::EncodePng(Pattern(3, 3, 1), {}, {}, &known);
+    EXPECT_TRUE(known.known);
+    EXPECT_EQ(known.rgba, Pattern(3, 3, 1).rgba);
 }
 
 TEST(PngChunkLookup, FindsFirstChunkAndStopsAtTruncation) {

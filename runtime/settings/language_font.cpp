@@ -13,7 +13,9 @@
 #include <limits>
 #include <unordered_map>
 
-#if defined(__SSE2__)
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
 #include <emmintrin.h>
 #endif
 
@@ -21,6 +23,7 @@ namespace settings::language_font {
 namespace {
 
 constexpr int MAX_PAGE_SIDE = 4096;
+bool s_crcClmul = true;  // off only in tests of the table path
 
 // CRC tables for eight bytes at a time ("slicing by 8"): table 0 is the
 // byte-wise table, table k advances a byte's CRC through k more zero bytes.
@@ -109,49 +112,63 @@ void AppendStoredZlib(std::vector<uint8_t>& z, const std::vector<uint8_t>& raw) 
     AppendBE32(z, b << 16 | a);
 }
 
-// The palette as signed entries for the nearest-colour search: alpha from
-// trns where it has the entry, else opaque.
-struct PaletteEntry {
-    int32_t r, g, b, a;
-};
+// The palette as signed entries for the nearest-colour search (alpha from
+// trns where it has the entry, else opaque), and for each alpha value the
+// entries of that alpha in palette order.
+struct SearchPalette {
+    struct Entry {
+        int32_t r, g, b, a;
+    };
+    std::vector<Entry> entries;
+    std::vector<uint32_t> byAlpha[256];
 
-std::vector<PaletteEntry> SearchPalette(const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns) {
-    std::vector<PaletteEntry> entries;
-    if (plte.size() < 3) return entries;
-    const size_t count = plte.size() / 3;
-    entries.reserve(count);
-    for (size_t i = 0; i < count; ++i)
-        entries.push_back({plte[i * 3], plte[i * 3 + 1], plte[i * 3 + 2], i < trns.size() ? trns[i] : 255});
-    return entries;
-}
-
-// The palette entry nearest to a straight RGBA colour; colour differences
-// weigh less the more transparent the pixel, alpha differences four times.
-// The first entry of the smallest distance wins. Every term fits 32 bits:
-// at most 3 * 255^2 * 255 / 255 + 4 * 255^2.
-uint8_t NearestEntry(uint32_t colour, const std::vector<PaletteEntry>& palette) {
-    if (palette.empty()) return 0;
-    const int32_t r = colour & 0xFF, g = colour >> 8 & 0xFF, b = colour >> 16 & 0xFF, a = colour >> 24;
-    size_t best = 0;
-    int32_t bestDistance = INT32_MAX;
-    for (size_t i = 0; i < palette.size(); ++i) {
-        const PaletteEntry& p = palette[i];
-        const int32_t distance =
-            ((p.r - r) * (p.r - r) + (p.g - g) * (p.g - g) + (p.b - b) * (p.b - b)) * a / 255 + (p.a - a) * (p.a - a) * 4;
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = i;
-            if (distance == 0) break;  // no later entry can be nearer
+    SearchPalette(const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns) {
+        if (plte.size() < 3) return;
+        const size_t count = plte.size() / 3;
+        entries.reserve(count);
+        for (size_t i = 0; i < count; ++i) {
+            const int32_t a = i < trns.size() ? trns[i] : 255;
+            entries.push_back({plte[i * 3], plte[i * 3 + 1], plte[i * 3 + 2], a});
+            byAlpha[a].push_back(uint32_t(i));
         }
     }
-    return uint8_t(best);
-}
+
+    static int32_t Distance(const Entry& p, int32_t r, int32_t g, int32_t b, int32_t a) {
+        // At most 3 * 255^2 * 255 / 255 + 4 * 255^2: 32 bits hold every term.
+        return ((p.r - r) * (p.r - r) + (p.g - g) * (p.g - g) + (p.b - b) * (p.b - b)) * a / 255 + (p.a - a) * (p.a - a) * 4;
+    }
+
+    // The entry nearest to a straight RGBA colour; colour differences weigh
+    // less the more transparent the pixel, alpha differences four times. The
+    // first entry of the smallest distance wins.
+    uint8_t Nearest(uint32_t colour) const {
+        if (entries.empty()) return 0;
+        const int32_t r = colour & 0xFF, g = colour >> 8 & 0xFF, b = colour >> 16 & 0xFF, a = colour >> 24;
+        // A distance of 0 needs the same alpha, so when any entry is at 0 the
+        // first of them is among this alpha's entries (those are in order).
+        for (uint32_t i : byAlpha[a]) {
+            if (i < entries.size() && Distance(entries[i], r, g, b, a) == 0) return uint8_t(i);
+        }
+        size_t best = 0;
+        int32_t bestDistance = INT32_MAX;
+        for (size_t i = 0; i < entries.size(); ++i) {
+            const int32_t distance = Distance(entries[i], r, g, b, a);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = i;
+            }
+        }
+        return uint8_t(best);
+    }
+};
 
 } // namespace
 
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+namespace {
+
+// Slicing by eight over the inverted running value.
+uint32_t CrcTableRun(const uint8_t* data, size_t size, uint32_t c) {
     const CrcTables& t = CrcTable();
-    uint32_t c = crc ^ 0xFFFFFFFFu;
     size_t i = 0;
     for (; i + 8 <= size; i += 8) {
         const uint8_t* p = data + i;
@@ -160,8 +177,72 @@ uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
             t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
     }
     for (; i < size; ++i) c = t[0][(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
+    return c;
 }
+
+#if defined(__x86_64__)
+// Carry-less multiplication folding (the reflected form of the method in
+// Intel's "Fast CRC Computation for Generic Polynomials Using PCLMULQDQ"):
+// four 128-bit lanes are folded 512 bits forward per step, then into one
+// lane, then reduced to 32 bits with a Barrett step. `size` is a multiple
+// of 16 and at least 64; `c` is the inverted running value.
+// One lane folded 128 bits forward onto the next.
+__attribute__((target("pclmul,sse4.1"), always_inline)) inline __m128i CrcFold(__m128i x, __m128i next, __m128i k) {
+    return _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x, k, 0x11), _mm_clmulepi64_si128(x, k, 0x00)), next);
+}
+
+__attribute__((target("pclmul,sse4.1"))) uint32_t CrcClmulRun(const uint8_t* data, size_t size, uint32_t c) {
+    const __m128i k1k2 = _mm_set_epi64x(0x01c6e41596, 0x0154442bd4);  // x^(512+32), x^(512-32) mod P
+    const __m128i k3k4 = _mm_set_epi64x(0x00ccaa009e, 0x01751997d0);  // x^(128+32), x^(128-32) mod P
+    const __m128i k5 = _mm_set_epi64x(0, 0x0163cd6124);                // x^64 mod P
+    const __m128i poly = _mm_set_epi64x(0x01f7011641, 0x01db710641);   // Barrett constant, P
+    const __m128i low32 = _mm_setr_epi32(-1, 0, -1, 0);
+    const auto load = [data](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)); };
+    __m128i x1 = _mm_xor_si128(load(0), _mm_cvtsi32_si128(int(c)));
+    __m128i x2 = load(16), x3 = load(32), x4 = load(48);
+    size_t at = 64;
+    for (; at + 64 <= size; at += 64) {
+        const __m128i x5 = _mm_clmulepi64_si128(x1, k1k2, 0x00), x6 = _mm_clmulepi64_si128(x2, k1k2, 0x00);
+        const __m128i x7 = _mm_clmulepi64_si128(x3, k1k2, 0x00), x8 = _mm_clmulepi64_si128(x4, k1k2, 0x00);
+        x1 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x1, k1k2, 0x11), x5), load(at));
+        x2 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x2, k1k2, 0x11), x6), load(at + 16));
+        x3 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x3, k1k2, 0x11), x7), load(at + 32));
+        x4 = _mm_xor_si128(_mm_xor_si128(_mm_clmulepi64_si128(x4, k1k2, 0x11), x8), load(at + 48));
+    }
+    x1 = CrcFold(CrcFold(CrcFold(x1, x2, k3k4), x3, k3k4), x4, k3k4);
+    for (; at + 16 <= size; at += 16) x1 = CrcFold(x1, load(at), k3k4);
+    // 128 bits to 64, then to 32.
+    __m128i x = _mm_xor_si128(_mm_srli_si128(x1, 8), _mm_clmulepi64_si128(x1, k3k4, 0x10));
+    x = _mm_xor_si128(_mm_clmulepi64_si128(_mm_and_si128(x, low32), k5, 0x00), _mm_srli_si128(x, 4));
+    __m128i t = _mm_clmulepi64_si128(_mm_and_si128(x, low32), poly, 0x10);
+    t = _mm_clmulepi64_si128(_mm_and_si128(t, low32), poly, 0x00);
+    return uint32_t(_mm_extract_epi32(_mm_xor_si128(x, t), 1));
+}
+
+bool HaveClmul() {
+    static const bool have = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+    return have;
+}
+#endif
+
+} // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+    uint32_t c = crc ^ 0xFFFFFFFFu;
+#if defined(__x86_64__)
+    if (size >= 64 && HaveClmul() && s_crcClmul) {
+        const size_t folded = size & ~size_t(15);
+        c = CrcClmulRun(data, folded, c);
+        data += folded;
+        size -= folded;
+    }
+#endif
+    return CrcTableRun(data, size, c) ^ 0xFFFFFFFFu;
+}
+
+namespace testing {
+void SetCrcClmul(bool use) { s_crcClmul = use; }
+} // namespace testing
 
 void AppendBE32(std::vector<uint8_t>& out, uint32_t value) {
     out.push_back(uint8_t(value >> 24));
@@ -180,6 +261,11 @@ void WritePngChunk(std::vector<uint8_t>& png, const char* type, const std::vecto
 
 std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
                                const std::vector<uint8_t>& trns) {
+    return EncodePng(image, plte, trns, static_cast<EncodedPixels*>(nullptr));
+}
+
+std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
+                               const std::vector<uint8_t>& trns, EncodedPixels* pixels) {
     const bool palette = !plte.empty();
     const size_t w = size_t(std::max(image.w, 0)), h = size_t(std::max(image.h, 0));
     const size_t stride = w * (palette ? 1 : 4) + 1;
@@ -193,7 +279,7 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
         int index = -1;  // -1: empty
     };
     std::vector<Recent> recent(palette ? 1024 : 0);
-    const std::vector<PaletteEntry> entries = palette ? SearchPalette(plte, trns) : std::vector<PaletteEntry>();
+    const SearchPalette entries(palette ? plte : std::vector<uint8_t>(), trns);
     uint32_t lastColour = 0;
     int lastIndex = -1;
     for (size_t y = 0; y < h; ++y) {
@@ -225,7 +311,7 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
                 Recent& slot = recent[((colour * 2654435761u) >> 22) & 1023];
                 if (slot.index < 0 || slot.colour != colour) {
                     auto it = cache.find(colour);
-                    if (it == cache.end()) it = cache.emplace(colour, NearestEntry(colour, entries)).first;
+                    if (it == cache.end()) it = cache.emplace(colour, entries.Nearest(colour)).first;
                     slot.colour = colour;
                     slot.index = it->second;
                 }
@@ -233,6 +319,19 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
                 lastIndex = slot.index;
             }
             out[x] = uint8_t(lastIndex);
+        }
+    }
+    if (pixels) {
+        *pixels = EncodedPixels();
+        if (!palette) {
+            pixels->known = true;
+            pixels->rgba = image.rgba;
+        } else if (plte.size() % 3 == 0 && plte.size() <= 256 * 3 && trns.size() <= plte.size() / 3) {
+            pixels->known = true;
+            for (size_t i = 0; i < plte.size() / 3; ++i) {
+                pixels->palette[i] = uint32_t(plte[i * 3]) | uint32_t(plte[i * 3 + 1]) << 8 |
+                                     uint32_t(plte[i * 3 + 2]) << 16 | uint32_t(i < trns.size() ? trns[i] : 255) << 24;
+            }
         }
     }
     std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
@@ -252,6 +351,7 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
     const char* idat = "IDAT";
     png.insert(png.end(), idat, idat + 4);
     AppendStoredZlib(png, raw);
+    if (pixels && pixels->known && palette) pixels->raw = std::move(raw);
     const size_t length = png.size() - lengthAt - 8;
     for (int k = 0; k < 4; ++k) png[lengthAt + size_t(k)] = uint8_t(uint32_t(length) >> (24 - 8 * k));
     AppendBE32(png, Crc32(png.data() + lengthAt + 4, length + 4, 0));

@@ -40,6 +40,22 @@ struct Image {
 // entry, trns giving the entries' alpha), else an RGBA PNG; stored deflate.
 std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
                                const std::vector<uint8_t>& trns);
+// What decoding a PNG written by EncodePng gives, known without decoding it.
+struct EncodedPixels {
+    bool known = false;  // false for a palette a decoder may refuse
+    std::vector<uint8_t> rgba;  // an RGBA image: its pixels
+    // A palette image: its image data (each row a filter byte, then one
+    // index per pixel) and the entries as a decoder expands them, straight
+    // R | G << 8 | B << 16 | A << 24 (entries without a transparency byte
+    // are opaque).
+    std::vector<uint8_t> raw;
+    uint32_t palette[256] = {};
+};
+// The same; `pixels` (when not null) also receives what decoding the result
+// gives. A palette with a partial entry, more than 256 entries or more
+// transparency bytes than entries is one a decoder may refuse: unknown.
+std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
+                               const std::vector<uint8_t>& trns, EncodedPixels* pixels);
 // The data of the first chunk of `type`, or an empty vector.
 std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type);
 // Appends one chunk: length, type, body, CRC-32 of type and body.
@@ -47,5 +63,11 @@ void WritePngChunk(std::vector<uint8_t>& png, const char* type, const std::vecto
 void AppendBE32(std::vector<uint8_t>& out, uint32_t value);
 // The PNG CRC-32 (reflected 0xEDB88320) continued from `crc` (start with 0).
 uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc);
+
+namespace testing {
+// Whether Crc32 may use carry-less multiplication where the processor has it
+// (the default) or only its tables.
+void SetCrcClmul(bool use);
+} // namespace testing
 
 } // namespace settings::language_font

@@ -187,28 +187,40 @@ float InkCenter(const Image& cell, int y0, int y1, int threshold) {
 // cell's non-transparent pixels, up to `limit`; -1 where not reached.
 std::vector<int> Distances(const Image& cell, const std::vector<uint8_t>& seeds, int limit) {
     std::vector<int> dist(seeds.size(), -1);
-    std::vector<int> queue;
-    for (size_t i = 0; i < seeds.size(); ++i) {
-        if (seeds[i]) {
-            dist[i] = 0;
-            queue.push_back(int(i));
-        }
-    }
-    for (size_t head = 0; head < queue.size(); ++head) {
-        const int at = queue[head];
-        const int d = dist[size_t(at)];
-        if (d >= limit) continue;
-        const int cx = at % cell.w, cy = at / cell.w;
-        for (int dy = -1; dy <= 1; ++dy) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                const int nx = cx + dx, ny = cy + dy;
-                if (nx < 0 || ny < 0 || nx >= cell.w || ny >= cell.h) continue;
-                const size_t n = size_t(ny) * size_t(cell.w) + size_t(nx);
-                if (dist[n] != -1 || Alpha(cell, nx, ny) == 0) continue;
-                dist[n] = d + 1;
-                queue.push_back(int(n));
+    const int W = cell.w, H = cell.h;
+    if (W <= 0 || H <= 0 || seeds.size() != size_t(W) * size_t(H)) return dist;
+    // The search runs on a copy of the cell with a closed one-pixel border,
+    // so that neighbours need no bounds checks.
+    const size_t PW = size_t(W) + 2;
+    std::vector<int> padded(PW * (size_t(H) + 2), -2);  // -2: closed, -1: open and not reached
+    std::vector<size_t> queue;
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            const size_t i = size_t(y) * size_t(W) + size_t(x), p = (size_t(y) + 1) * PW + size_t(x) + 1;
+            if (seeds[i]) {
+                padded[p] = 0;
+                queue.push_back(p);
+            } else if (cell.At(x, y)[3] != 0) {
+                padded[p] = -1;
             }
         }
+    }
+    const ptrdiff_t pw = ptrdiff_t(PW);
+    const ptrdiff_t around[8] = {-pw - 1, -pw, -pw + 1, -1, 1, pw - 1, pw, pw + 1};
+    for (size_t head = 0; head < queue.size(); ++head) {
+        const size_t at = queue[head];
+        const int d = padded[at];
+        if (d >= limit) continue;
+        for (ptrdiff_t step : around) {
+            const size_t n = size_t(ptrdiff_t(at) + step);
+            if (padded[n] != -1) continue;
+            padded[n] = d + 1;
+            queue.push_back(n);
+        }
+    }
+    for (int y = 0; y < H; ++y) {
+        const int* row = padded.data() + (size_t(y) + 1) * PW + 1;
+        for (int x = 0; x < W; ++x) dist[size_t(y) * size_t(W) + size_t(x)] = row[x] < 0 ? -1 : row[x];
     }
     return dist;
 }
@@ -391,6 +403,8 @@ std::vector<uint8_t> CloneTexture(const uint8_t* data, const Chunk& texture, con
 struct Page {
     bool tried = false;
     bool ok = false;
+    const uint8_t* png = nullptr;  // the PNG bytes it was decoded from
+    size_t pngSize = 0;
     Image image;
     std::vector<uint8_t> plte;
     std::vector<uint8_t> trns;
@@ -416,8 +430,38 @@ bool ParseRecipe(const std::u16string& text, Recipe& recipe) {
 
 int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& recipes, std::vector<uint8_t>& out,
                 std::string& log) {
+    return ComposeFont(data, size, recipes, out, log, nullptr);
+}
+
+int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& recipes, std::vector<uint8_t>& out,
+                std::string& log, KnownPages* known) {
+    const size_t start = out.size();
+    std::vector<const Chunk*> textures;
+    std::vector<Page> pages;
+    // A decoded page's pixels, for the copy of `texture` written at `at` in
+    // `out`: kept when the PNG a reader of that copy decodes is the one the
+    // page came from.
+    auto rememberCopy = [&](size_t at, const Chunk& texture, Page& page) {
+        const uint8_t* png = nullptr;
+        size_t pngSize = 0;
+        if (!known || !page.ok || !menu_art::OwnerPng(data, texture, png, pngSize)) return;
+        if (png != page.png || pngSize != page.pngSize) return;
+        KnownPages::Pixels& pixels = known->byOffset[at - start + size_t(png - data) - texture.offset];
+        pixels = {pngSize, page.image.w, page.image.h, std::move(page.image.rgba), {}};
+        page.ok = false;  // its pixels have moved
+    };
+    // A texture written at `at` with a new PNG whose decoded pixels are known.
+    auto rememberClone = [&](size_t at, const std::vector<uint8_t>& newPng, int w, int h, EncodedPixels& drawn) {
+        if (!known || !drawn.known) return;
+        const Chunk clone{LE32(out.data() + at), at, LE32(out.data() + at + 4), LE32(out.data() + at + 8)};
+        const uint8_t* png = nullptr;
+        size_t pngSize = 0;
+        if (!menu_art::OwnerPng(out.data(), clone, png, pngSize) || pngSize != newPng.size()) return;
+        known->byOffset[size_t(png - out.data()) - start] = {pngSize, w, h, {}, std::move(drawn)};
+    };
     auto unchanged = [&]() {
         if (size > 0) out.insert(out.end(), data, data + size);
+        for (size_t k = 0; k < pages.size(); ++k) rememberCopy(start + textures[k]->offset, *textures[k], pages[k]);
         return 0;
     };
     // 1. The chunk's own data.
@@ -430,7 +474,6 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
     // font's own data.
     const std::vector<Chunk> children = Children(data, H, size);
     const Chunk* table = nullptr;
-    std::vector<const Chunk*> textures;
     for (const Chunk& c : children) {
         if (c.id == CHUNK_GLYPHS) table = &c;
         if (c.id == CHUNK_TEXTURE) textures.push_back(&c);
@@ -450,7 +493,7 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
 
     // 4. Pages decode on first need.
     const size_t T = textures.size();
-    std::vector<Page> pages(T);
+    pages.resize(T);
     auto page = [&](uint32_t index) -> Page* {
         if (index >= T) return nullptr;
         Page& p = pages[index];
@@ -461,6 +504,8 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
             if (TexturePng(data, *textures[index], png, pngSize) &&
                 DecodePng(png, pngSize, p.image.w, p.image.h, p.image.rgba)) {
                 p.ok = true;
+                p.png = png;
+                p.pngSize = pngSize;
                 p.plte = PngChunk(png, pngSize, "PLTE");
                 p.trns = PngChunk(png, pngSize, "tRNS");
             }
@@ -512,6 +557,8 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
     const bool newPage = T < MAX_TEXTURES_FOR_NEW_PAGE;
     uint32_t templateIndex = 0;
     std::vector<uint8_t> newPng;
+    EncodedPixels newPixels;
+    int newW = 0, newH = 0;
     std::map<uint32_t, Image> edited;
     if (newPage) {
         templateIndex = composed.front().base.texture;
@@ -551,7 +598,9 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
             r = std::max(r, h);
         }
         where = "on new page " + std::to_string(T);
-        if (placed > 0) newPng = EncodePng(sheet, tpl.plte, tpl.trns);
+        if (placed > 0) newPng = EncodePng(sheet, tpl.plte, tpl.trns, known ? &newPixels : nullptr);
+        newW = sheet.w;
+        newH = sheet.h;
     } else {
         std::string donors;
         for (const Composed& c : composed) {
@@ -595,16 +644,24 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
     }
 
     // 9. The rewritten chunk.
-    std::map<uint32_t, std::vector<uint8_t>> editedPng;
+    struct Encoded {
+        std::vector<uint8_t> png;
+        EncodedPixels pixels;
+        int w = 0, h = 0;
+    };
+    std::map<uint32_t, Encoded> editedPng;
     for (const auto& [index, sheet] : edited) {
-        editedPng[index] = EncodePng(sheet, pages[index].plte, pages[index].trns);
+        Encoded& e = editedPng[index];
+        e.png = EncodePng(sheet, pages[index].plte, pages[index].trns, known ? &e.pixels : nullptr);
+        e.w = sheet.w;
+        e.h = sheet.h;
     }
-    const size_t start = out.size();
     out.insert(out.end(), data, data + H);
     if (newPage) PutLE32(out.data() + start + H - 4, uint32_t(T + 1));
     const Chunk* lastTexture = textures.back();
     size_t textureIndex = 0;
     for (const Chunk& c : children) {
+        const size_t at = out.size();
         if (&c == table) {
             const uint32_t bytes = uint32_t(16 + 40 * glyphs.size());
             AppendLE32(out, CHUNK_GLYPHS);
@@ -615,18 +672,22 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
         } else if (c.id == CHUNK_TEXTURE) {
             auto png = editedPng.find(uint32_t(textureIndex));
             if (png != editedPng.end()) {
-                const std::vector<uint8_t> clone = CloneTexture(data, c, png->second, 0);
+                const std::vector<uint8_t> clone = CloneTexture(data, c, png->second.png, 0);
                 out.insert(out.end(), clone.begin(), clone.end());
+                rememberClone(at, png->second.png, png->second.w, png->second.h, png->second.pixels);
             } else {
                 CopyChunk(data, c, out);
+                rememberCopy(at, c, pages[textureIndex]);
             }
             ++textureIndex;
         } else {
             CopyChunk(data, c, out);
         }
         if (newPage && &c == lastTexture) {
+            const size_t cloneAt = out.size();
             const std::vector<uint8_t> clone = CloneTexture(data, *textures[templateIndex], newPng, 'P');
             out.insert(out.end(), clone.begin(), clone.end());
+            rememberClone(cloneAt, newPng, newW, newH, newPixels);
         }
     }
     PutLE32(out.data() + start + 8, uint32_t(out.size() - start));

@@ -5,6 +5,9 @@
 // new glyphs on one extra texture page or painted into donor cells.
 #include <cstddef>
 #include <cstdint>
+#include "runtime/settings/language_font.h"
+
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,5 +30,29 @@ bool ParseRecipe(const std::u16string& text, Recipe& recipe);
 // `log` and returns the number of letters added.
 int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& recipes,
                 std::vector<uint8_t>& out, std::string& log);
+
+// Pixels of the pages ComposeFont decoded or drew, keyed by where the PNG of
+// each texture's first image lies in the chunk it appended (offset from the
+// chunk's first byte): a reader of that chunk takes them instead of decoding
+// the same bytes again.
+struct KnownPages {
+    struct Pixels {
+        size_t pngSize = 0;
+        int w = 0;
+        int h = 0;
+        std::vector<uint8_t> rgba;  // straight RGBA, as decoding the PNG gives, or
+        EncodedPixels drawn;        // a page the composer drew and encoded
+    };
+    std::map<size_t, Pixels> byOffset;
+    // The pixels of the PNG of `size` bytes at `offset`, or null.
+    const Pixels* Find(size_t offset, size_t size) const {
+        auto found = byOffset.find(offset);
+        return found != byOffset.end() && found->second.pngSize == size ? &found->second : nullptr;
+    }
+};
+
+// ComposeFont that also fills `known` (when not null).
+int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& recipes,
+                std::vector<uint8_t>& out, std::string& log, KnownPages* known);
 
 } // namespace settings::language_font

@@ -118,6 +118,42 @@ const Image* PromptIcon(int style, char32_t icon, int dw, int dh, bool flipX, co
 
 // ---- loading ----------------------------------------------------------------
 
+namespace {
+
+bool s_reusePages = true;  // off only in tests that compare against decoding every page
+
+// A page the composer decoded or drew, premultiplied.
+void TakePage(const language_font::KnownPages::Pixels& pixels, Image& page) {
+    const size_t w = size_t(pixels.w), h = size_t(pixels.h);
+    page.w = pixels.w;
+    page.h = pixels.h;
+    page.px.resize(w * h);
+    const language_font::EncodedPixels& drawn = pixels.drawn;
+    if (!drawn.known || drawn.raw.empty()) {
+        const std::vector<uint8_t>& rgba = drawn.known ? drawn.rgba : pixels.rgba;
+        PremultiplyPixels(rgba.data(), page.px.size(), page.px.data());
+        return;
+    }
+    // Palette indices through the premultiplied palette.
+    uint8_t entries[256 * 4];
+    for (size_t i = 0; i < 256; ++i) {
+        for (size_t c = 0; c < 4; ++c) entries[i * 4 + c] = uint8_t(drawn.palette[i] >> (8 * c));
+    }
+    uint32_t palette[256];
+    PremultiplyPixels(entries, 256, palette);
+    for (size_t y = 0; y < h; ++y) {
+        const uint8_t* index = drawn.raw.data() + y * (w + 1) + 1;
+        uint32_t* out = page.px.data() + y * w;
+        for (size_t x = 0; x < w; ++x) out[x] = palette[index[x]];
+    }
+}
+
+} // namespace
+
+namespace testing {
+void SetReuseComposedPages(bool reuse) { s_reusePages = reuse; }
+} // namespace testing
+
 bool LoadFont(const std::vector<unsigned char>& package, const std::string& name, Font& font,
               std::string& log) {
     // 1. The first font chunk of that exact name.
@@ -141,7 +177,9 @@ bool LoadFont(const std::vector<unsigned char>& package, const std::string& name
         if (language_font::ParseRecipe(text, recipe)) recipes.push_back(recipe);
     }
     std::vector<uint8_t> composed;
-    language_font::ComposeFont(data + chunk.offset, chunk.size, recipes, composed, log);
+    language_font::KnownPages known;
+    language_font::ComposeFont(data + chunk.offset, chunk.size, recipes, composed, log,
+                               s_reusePages ? &known : nullptr);
     if (composed.size() < 16) return false;
     const size_t header = LE32(composed.data() + 4);
     if (header < 16 || composed.size() < header) return false;
@@ -156,8 +194,19 @@ bool LoadFont(const std::vector<unsigned char>& package, const std::string& name
             table = child;
             haveTable = true;
         } else if (child.id == CHUNK_TEXTURE) {
-            loaded.pages.emplace_back();
-            if (!OwnerImage(composed.data(), child, loaded.pages.back())) loaded.pages.back() = Image{};
+            // The composer already holds the pixels of the pages it decoded
+            // or drew; the others are decoded here.
+            Image& page = loaded.pages.emplace_back();
+            const uint8_t* png = nullptr;
+            size_t pngSize = 0;
+            const language_font::KnownPages::Pixels* pixels =
+                OwnerPng(composed.data(), child, png, pngSize) ? known.Find(size_t(png - composed.data()), pngSize)
+                                                                : nullptr;
+            if (pixels) {
+                TakePage(*pixels, page);
+            } else if (!OwnerImage(composed.data(), child, page)) {
+                page = Image{};
+            }
         }
     }
 

@@ -77,6 +77,9 @@ bool FontsOk();
 Font& FontSlot(FontId font);
 
 namespace testing {
+// Whether LoadFont takes the pixels of pages the composer decoded or drew
+// (the default) or decodes every page of the composed chunk itself.
+void SetReuseComposedPages(bool reuse);
 // Publishes fonts as the loader would (for tests that have no archive); a
 // test process calls it before any loading starts.
 void PublishFonts(Font small, Font large, bool ok);

@@ -110,6 +110,9 @@ void PremultiplyPixels(const uint8_t* rgba, size_t count, uint32_t* out);
 // processor runs.
 void PremultiplyPixelsAt(int level, const uint8_t* rgba, size_t count, uint32_t* out);
 int PremultiplyLevels();
+// The PNG bytes of the first image of a texture or sprite chunk (what
+// OwnerImage decodes); false when that image has no complete data chunk.
+bool OwnerPng(const uint8_t* data, const Chunk& owner, const uint8_t*& png, size_t& size);
 // Decodes the first image of a texture or sprite chunk.
 bool OwnerImage(const uint8_t* data, const Chunk& owner, Image& image);
 // A copy of the rectangle, its size clamped to the image; x, y inside the image.

@@ -28,24 +28,34 @@ const ArtSource ART_SOURCES[ART_COUNT] = {
 
 namespace {
 
-// The image-data child of an image chunk (first 0x19002 child with a
-// complete head; its PNG must lie wholly inside the chunk), decoded into the
-// decoder's own buffer.
-language_font::PngPixels DecodeImageChunk(const uint8_t* data, const Chunk& imageChunk, int& w, int& h) {
+// The PNG of an image chunk: its first 0x19002 child with a complete head,
+// whose stated size must lie wholly inside that child.
+bool ImageChunkPng(const uint8_t* data, const Chunk& imageChunk, const uint8_t*& png, size_t& size) {
     for (const Chunk& c : Children(data, imageChunk.offset + imageChunk.header, imageChunk.offset + imageChunk.size)) {
         if (c.id != CHUNK_IMAGE_DATA || c.header < 16) continue;
         const size_t n = LE32(data + c.offset + 12);
-        if (c.size < n + 16) return nullptr;
-        return language_font::DecodePngBuffer(data + c.offset + 16, n, w, h);
+        if (c.size < n + 16) return false;
+        png = data + c.offset + 16;
+        size = n;
+        return true;
     }
-    return nullptr;
+    return false;
+}
+
+// An image chunk decoded into the decoder's own buffer.
+language_font::PngPixels DecodeImageChunk(const uint8_t* data, const Chunk& imageChunk, int& w, int& h) {
+    const uint8_t* png = nullptr;
+    size_t size = 0;
+    if (!ImageChunkPng(data, imageChunk, png, size)) return nullptr;
+    return language_font::DecodePngBuffer(png, size, w, h);
 }
 
 // The first image of a texture or sprite chunk (later images are ignored).
 language_font::PngPixels FirstImage(const uint8_t* data, const Chunk& owner, int& w, int& h) {
-    for (const Chunk& c : Children(data, owner.offset + owner.header, owner.offset + owner.size))
-        if (c.id == CHUNK_IMAGE) return DecodeImageChunk(data, c, w, h);
-    return nullptr;
+    const uint8_t* png = nullptr;
+    size_t size = 0;
+    if (!OwnerPng(data, owner, png, size)) return nullptr;
+    return language_font::DecodePngBuffer(png, size, w, h);
 }
 
 // Premultiplies the w x h rectangle at (x, y) of straight RGBA rows `stride`
@@ -183,6 +193,12 @@ bool Premultiplied(const std::vector<unsigned char>& rgba, int w, int h, Image& 
     image.px.resize(count);
     PremultiplyPixels(rgba.data(), count, image.px.data());
     return true;
+}
+
+bool OwnerPng(const uint8_t* data, const Chunk& owner, const uint8_t*& png, size_t& size) {
+    for (const Chunk& c : Children(data, owner.offset + owner.header, owner.offset + owner.size))
+        if (c.id == CHUNK_IMAGE) return ImageChunkPng(data, c, png, size);  // later images are ignored
+    return false;
 }
 
 bool OwnerImage(const uint8_t* data, const Chunk& owner, Image& image) {

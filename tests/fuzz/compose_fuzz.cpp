@@ -1,5 +1,6 @@
-// ComposeFont over an arbitrary font chunk: it never fails outright, and what
-// it appends is either the input unchanged or a chunk whose size fields hold.
+// ComposeFont over an arbitrary font chunk: it never fails outright, what it
+// appends is either the input unchanged or a chunk whose size fields hold,
+// and the page pixels it hands on are what decoding those pages gives.
 #include "runtime/settings/language_font_compose.h"
 #include "runtime/settings/menu_art_internal.h"
 
@@ -24,8 +25,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }();
     std::vector<uint8_t> out;
     std::string log;
-    const int placed = lf::ComposeFont(data, size, recipes, out, log);
+    lf::KnownPages known;
+    const int placed = lf::ComposeFont(data, size, recipes, out, log, &known);
     if (placed < 0 || placed > int(recipes.size())) __builtin_trap();
+    // Every page it says it knows decodes to exactly those pixels.
+    for (const auto& [offset, pixels] : known.byOffset) {
+        if (offset > out.size() || pixels.pngSize > out.size() - offset) __builtin_trap();
+        int w = 0, h = 0;
+        std::vector<uint8_t> rgba;
+        if (!lf::DecodePng(out.data() + offset, pixels.pngSize, w, h, rgba)) __builtin_trap();
+        if (w != pixels.w || h != pixels.h) __builtin_trap();
+        const lf::EncodedPixels& drawn = pixels.drawn;
+        if (!drawn.known) {
+            if (rgba != pixels.rgba) __builtin_trap();
+        } else if (drawn.raw.empty()) {
+            if (rgba != drawn.rgba) __builtin_trap();
+        } else {
+            for (size_t i = 0; i < size_t(w) * size_t(h); ++i) {
+                const uint32_t entry = drawn.palette[drawn.raw[i / size_t(w) * (size_t(w) + 1) + 1 + i % size_t(w)]];
+                for (size_t c = 0; c < 4; ++c)
+                    if (rgba[i * 4 + c] != uint8_t(entry >> (8 * c))) __builtin_trap();
+            }
+        }
+    }
     if (placed == 0) {
         if (out.size() != size || (size && std::memcmp(out.data(), data, size) != 0)) __builtin_trap();
         return 0;

@@ -1,5 +1,6 @@
 // LoadFont over an arbitrary package buffer, and text drawn with whatever it
-// loaded: nothing may crash, hang or read out of bounds.
+// loaded: nothing may crash, hang or read out of bounds, and the pages taken
+// from the composer equal the decoded ones.
 #include "runtime/settings/menu_art_fonts_internal.h"
 
 #include <cstddef>
@@ -14,6 +15,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string log;
     ma::Font small, large;
     const bool ok = ma::LoadFont(package, "Ombrax_Small", small, log);
+    // Taking the pages the composer already decoded or drew must give what
+    // decoding every page of the composed chunk gives.
+    {
+        ma::Font decoded;
+        std::string log2;
+        ma::testing::SetReuseComposedPages(false);
+        const bool ok2 = ma::LoadFont(package, "Ombrax_Small", decoded, log2);
+        ma::testing::SetReuseComposedPages(true);
+        if (ok2 != ok || log2 != log) __builtin_trap();
+        if (ok) {
+            if (decoded.pages.size() != small.pages.size() || decoded.glyphs.size() != small.glyphs.size()) __builtin_trap();
+            for (size_t i = 0; i < small.pages.size(); ++i) {
+                if (decoded.pages[i].w != small.pages[i].w || decoded.pages[i].px != small.pages[i].px) __builtin_trap();
+            }
+            for (const auto& [code, glyph] : small.glyphs) {
+                auto other = decoded.glyphs.find(code);
+                if (other == decoded.glyphs.end() || other->second.cell.px != glyph.cell.px) __builtin_trap();
+            }
+        }
+    }
     if (ok) {
         if (small.name != "Ombrax_Small" || small.cell <= 0) __builtin_trap();
         for (const auto& [code, glyph] : small.glyphs) {
