@@ -337,6 +337,37 @@ TEST(PngPalette, NearestEntryMatchesItsDefinitionAndTheDecodedPixelsAreKnown) {
     EXPECT_EQ(known.rgba, Pattern(3, 3, 1).rgba);
 }
 
+TEST(PngPalette, SheetEncodingEqualsEncodingTheBuiltSheet) {
+    // Pieces overlapping each other and crossing every edge of the sheet,
+    // in palette and RGBA form.
+    std::vector<uint8_t> grey(256 * 3), alpha(256);
+    for (int i = 0; i < 256; ++i) {
+        grey[size_t(i) * 3] = grey[size_t(i) * 3 + 1] = grey[size_t(i) * 3 + 2] = uint8_t(i);
+        alpha[size_t(i)] = uint8_t(i);
+    }
+    const lf::Image a = Pattern(20, 12, 1), b = Pattern(7, 30, 2), c = Pattern(50, 3, 3);
+    const std::vector<lf::SheetPiece> pieces = {{3, 2, &a}, {15, 5, &b}, {-4, 20, &c}, {30, -2, &a}, {35, 28, &b}};
+    lf::Image sheet;
+    sheet.w = 41;
+    sheet.h = 33;
+    sheet.rgba.assign(size_t(sheet.w) * sheet.h * 4, 0);
+    for (const lf::SheetPiece& piece : pieces) {
+        for (int y = 0; y < piece.image->h; ++y)
+            for (int x = 0; x < piece.image->w; ++x) {
+                const int tx = piece.x + x, ty = piece.y + y;
+                if (tx >= 0 && ty >= 0 && tx < sheet.w && ty < sheet.h) std::memcpy(sheet.At(tx, ty), piece.image->At(x, y), 4);
+            }
+    }
+    for (const auto& [plte, trns] : {std::pair{grey, alpha}, std::pair{grey, std::vector<uint8_t>{}},
+                                     std::pair{std::vector<uint8_t>{}, std::vector<uint8_t>{}}}) {
+        lf::EncodedPixels fromSheet, fromPieces;
+        EXPECT_EQ(lf::EncodeSheetPng(sheet.w, sheet.h, pieces, plte, trns, &fromPieces),
+                  lf::EncodePng(sheet, plte, trns, &fromSheet));
+        EXPECT_EQ(fromPieces.raw, fromSheet.raw);
+        EXPECT_EQ(fromPieces.rgba, fromSheet.rgba);
+    }
+}
+
 TEST(PngChunkLookup, FindsFirstChunkAndStopsAtTruncation) {
     const std::vector<uint8_t> png = lf::EncodePng(Pattern(2, 2, 0), {1, 2, 3}, {9});
     EXPECT_EQ(lf::PngChunk(png.data(), png.size(), "tRNS"), std::vector<uint8_t>{9});

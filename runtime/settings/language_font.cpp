@@ -11,6 +11,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <unordered_map>
 
 #if defined(__x86_64__)
@@ -264,68 +265,81 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
     return EncodePng(image, plte, trns, static_cast<EncodedPixels*>(nullptr));
 }
 
-std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
-                               const std::vector<uint8_t>& trns, EncodedPixels* pixels) {
-    const bool palette = !plte.empty();
-    const size_t w = size_t(std::max(image.w, 0)), h = size_t(std::max(image.h, 0));
-    const size_t stride = w * (palette ? 1 : 4) + 1;
-    std::vector<uint8_t> raw(h * stride);
-    // Palette indices: each distinct colour is searched once (the map), a
-    // small direct-mapped table in front of the map answers the repeats, and
-    // a run of one colour (a blank sheet is mostly one) skips both.
-    std::unordered_map<uint32_t, uint8_t> cache;
-    struct Recent {
-        uint32_t colour = 0;
-        int index = -1;  // -1: empty
-    };
-    std::vector<Recent> recent(palette ? 1024 : 0);
-    const SearchPalette entries(palette ? plte : std::vector<uint8_t>(), trns);
-    uint32_t lastColour = 0;
-    int lastIndex = -1;
-    for (size_t y = 0; y < h; ++y) {
-        uint8_t* out = raw.data() + y * stride;
-        *out++ = 0;
-        const uint8_t* row = image.rgba.data() + y * w * 4;
-        if (!palette) {
-            if (w > 0) std::memcpy(out, row, w * 4);
-            continue;
+namespace {
+
+// Straight RGBA colours to palette indices: each distinct colour is searched
+// once (the map), a small direct-mapped table in front of the map answers
+// the repeats, and a run of one colour (a blank sheet is mostly one) skips
+// both.
+class PaletteMap {
+public:
+    PaletteMap(const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns)
+        : entries_(plte, trns), recent_(1024) {}
+
+    uint8_t Index(uint32_t colour) {
+        Recent& slot = recent_[((colour * 2654435761u) >> 22) & 1023];
+        if (slot.index < 0 || slot.colour != colour) {
+            auto it = cache_.find(colour);
+            if (it == cache_.end()) it = cache_.emplace(colour, entries_.Nearest(colour)).first;
+            slot.colour = colour;
+            slot.index = it->second;
         }
+        return uint8_t(slot.index);
+    }
+
+    // The indices of w straight RGBA pixels.
+    void Row(const uint8_t* rgba, size_t w, uint8_t* out) {
         for (size_t x = 0; x < w; ++x) {
 #if defined(__SSE2__)
             // Four pixels of the current run at once.
-            if (lastIndex >= 0) {
-                const __m128i run = _mm_set1_epi32(int32_t(htole32(lastColour)));
+            if (lastIndex_ >= 0) {
+                const __m128i run = _mm_set1_epi32(int32_t(htole32(lastColour_)));
                 while (x + 4 <= w) {
-                    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x * 4));
+                    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + x * 4));
                     if (_mm_movemask_epi8(_mm_cmpeq_epi32(px, run)) != 0xFFFF) break;
-                    std::memset(out + x, lastIndex, 4);
+                    std::memset(out + x, lastIndex_, 4);
                     x += 4;
                 }
                 if (x == w) break;
             }
 #endif
             uint32_t colour;
-            std::memcpy(&colour, row + x * 4, 4);
+            std::memcpy(&colour, rgba + x * 4, 4);
             colour = le32toh(colour);
-            if (colour != lastColour || lastIndex < 0) {
-                Recent& slot = recent[((colour * 2654435761u) >> 22) & 1023];
-                if (slot.index < 0 || slot.colour != colour) {
-                    auto it = cache.find(colour);
-                    if (it == cache.end()) it = cache.emplace(colour, entries.Nearest(colour)).first;
-                    slot.colour = colour;
-                    slot.index = it->second;
-                }
-                lastColour = colour;
-                lastIndex = slot.index;
+            if (colour != lastColour_ || lastIndex_ < 0) {
+                lastColour_ = colour;
+                lastIndex_ = Index(colour);
             }
-            out[x] = uint8_t(lastIndex);
+            out[x] = uint8_t(lastIndex_);
         }
     }
+
+private:
+    struct Recent {
+        uint32_t colour = 0;
+        int index = -1;  // -1: empty
+    };
+    SearchPalette entries_;
+    std::unordered_map<uint32_t, uint8_t> cache_;
+    std::vector<Recent> recent_;
+    uint32_t lastColour_ = 0;
+    int lastIndex_ = -1;
+};
+
+// The PNG around image data `raw` (rows of a filter byte 0 and the pixels:
+// one index each for a palette image, else four bytes); `pixels` (when not
+// null) learns what decoding it gives, taking `raw` for a palette image.
+std::vector<uint8_t> WrapPng(size_t w, size_t h, std::vector<uint8_t>& raw, const std::vector<uint8_t>& plte,
+                             const std::vector<uint8_t>& trns, EncodedPixels* pixels) {
+    const bool palette = !plte.empty();
     if (pixels) {
         *pixels = EncodedPixels();
         if (!palette) {
             pixels->known = true;
-            pixels->rgba = image.rgba;
+            pixels->rgba.resize(w * h * 4);
+            for (size_t y = 0; y < h; ++y) {
+                if (w > 0) std::memcpy(pixels->rgba.data() + y * w * 4, raw.data() + y * (w * 4 + 1) + 1, w * 4);
+            }
         } else if (plte.size() % 3 == 0 && plte.size() <= 256 * 3 && trns.size() <= plte.size() / 3) {
             pixels->known = true;
             for (size_t i = 0; i < plte.size() / 3; ++i) {
@@ -357,6 +371,58 @@ std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& p
     AppendBE32(png, Crc32(png.data() + lengthAt + 4, length + 4, 0));
     WritePngChunk(png, "IEND", {});
     return png;
+}
+
+} // namespace
+
+std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
+                               const std::vector<uint8_t>& trns, EncodedPixels* pixels) {
+    const bool palette = !plte.empty();
+    const size_t w = size_t(std::max(image.w, 0)), h = size_t(std::max(image.h, 0));
+    const size_t stride = w * (palette ? 1 : 4) + 1;
+    std::vector<uint8_t> raw(h * stride);
+    std::unique_ptr<PaletteMap> map = palette ? std::make_unique<PaletteMap>(plte, trns) : nullptr;
+    for (size_t y = 0; y < h; ++y) {
+        uint8_t* out = raw.data() + y * stride;
+        *out++ = 0;
+        const uint8_t* row = image.rgba.data() + y * w * 4;
+        if (map) {
+            map->Row(row, w, out);
+        } else if (w > 0) {
+            std::memcpy(out, row, w * 4);
+        }
+    }
+    return WrapPng(w, h, raw, plte, trns, pixels);
+}
+
+std::vector<uint8_t> EncodeSheetPng(int width, int height, const std::vector<SheetPiece>& pieces,
+                                    const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns,
+                                    EncodedPixels* pixels) {
+    const bool palette = !plte.empty();
+    const size_t w = size_t(std::max(width, 0)), h = size_t(std::max(height, 0));
+    const size_t bytes = palette ? 1 : 4, stride = w * bytes + 1;
+    std::unique_ptr<PaletteMap> map = palette ? std::make_unique<PaletteMap>(plte, trns) : nullptr;
+    // The blank sheet, then each piece in order over it.
+    std::vector<uint8_t> raw(h * stride, 0);
+    if (map && w > 0) {
+        const uint8_t blank = map->Index(0);
+        for (size_t y = 0; y < h; ++y) std::memset(raw.data() + y * stride + 1, blank, w);
+    }
+    for (const SheetPiece& piece : pieces) {
+        const Image& cell = *piece.image;
+        const int x0 = std::max(piece.x, 0), x1 = std::min<int64_t>(int64_t(piece.x) + cell.w, int64_t(w));
+        for (int row = std::max(0, -piece.y); row < cell.h && int64_t(piece.y) + row < int64_t(h); ++row) {
+            if (x1 <= x0) break;
+            const uint8_t* from = cell.At(x0 - piece.x, row);
+            uint8_t* to = raw.data() + size_t(piece.y + row) * stride + 1 + size_t(x0) * bytes;
+            if (map) {
+                map->Row(from, size_t(x1 - x0), to);
+            } else {
+                std::memcpy(to, from, size_t(x1 - x0) * 4);
+            }
+        }
+    }
+    return WrapPng(w, h, raw, plte, trns, pixels);
 }
 
 std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type) {

@@ -56,6 +56,18 @@ struct EncodedPixels {
 // transparency bytes than entries is one a decoder may refuse: unknown.
 std::vector<uint8_t> EncodePng(const Image& image, const std::vector<uint8_t>& plte,
                                const std::vector<uint8_t>& trns, EncodedPixels* pixels);
+// One image placed on a sheet, its top left corner at (x, y).
+struct SheetPiece {
+    int x = 0;
+    int y = 0;
+    const Image* image = nullptr;
+};
+// The same bytes as EncodePng of a width x height sheet that is transparent
+// black (all bytes 0) but for the pieces, copied onto it in order (parts
+// outside the sheet cut off), without building the sheet.
+std::vector<uint8_t> EncodeSheetPng(int width, int height, const std::vector<SheetPiece>& pieces,
+                                    const std::vector<uint8_t>& plte, const std::vector<uint8_t>& trns,
+                                    EncodedPixels* pixels);
 // The data of the first chunk of `type`, or an empty vector.
 std::vector<uint8_t> PngChunk(const uint8_t* png, size_t size, const char* type);
 // Appends one chunk: length, type, body, CRC-32 of type and body.

@@ -113,7 +113,16 @@ int Alpha(const Image& image, int x, int y) { return image.At(x, y)[3]; }
 
 // ---- glyph cells ------------------------------------------------------------
 
-Rect CellRect(const Glyph& g, const Image& page) {
+// A decoded page, read in place in the decoder's buffer.
+struct PageView {
+    const uint8_t* rgba = nullptr;
+    int w = 0;
+    int h = 0;
+    const uint8_t* At(int x, int y) const { return rgba + (size_t(y) * size_t(w) + size_t(x)) * 4; }
+};
+
+template <class Page>
+Rect CellRect(const Glyph& g, const Page& page) {
     const int W = page.w, H = page.h;
     Rect r;
     r.x0 = RoundClamp(double(W) * g.u0, 0, W);
@@ -123,7 +132,8 @@ Rect CellRect(const Glyph& g, const Image& page) {
     return r;
 }
 
-Image Crop(const Image& page, const Rect& r) {
+template <class Page>
+Image Crop(const Page& page, const Rect& r) {
     Image cell;
     cell.w = std::max(0, r.x1 - r.x0);
     cell.h = std::max(0, r.y1 - r.y0);
@@ -135,7 +145,8 @@ Image Crop(const Image& page, const Rect& r) {
 }
 
 // A crop with the ink that bleeds in from the glyph above erased.
-Image CleanCrop(const Image& page, const Rect& r) {
+template <class Page>
+Image CleanCrop(const Page& page, const Rect& r) {
     Image cell = Crop(page, r);
     if (r.y0 <= 0 || cell.w <= 0 || cell.h <= 0) return cell;
     auto ink = [](const uint8_t* p) { return p[3] > 16; };
@@ -185,18 +196,27 @@ float InkCenter(const Image& cell, int y0, int y1, int threshold) {
 
 // Breadth-first distances (8 neighbours) from the non-zero seeds over the
 // cell's non-transparent pixels, up to `limit`; -1 where not reached.
-std::vector<int> Distances(const Image& cell, const std::vector<uint8_t>& seeds, int limit) {
+// Only the pixels of `area` take part (seeds outside it are ignored; the
+// rest of the result stays -1); by default the whole cell.
+std::vector<int> Distances(const Image& cell, const std::vector<uint8_t>& seeds, int limit, Rect area) {
     std::vector<int> dist(seeds.size(), -1);
     const int W = cell.w, H = cell.h;
     if (W <= 0 || H <= 0 || seeds.size() != size_t(W) * size_t(H)) return dist;
-    // The search runs on a copy of the cell with a closed one-pixel border,
+    area.x0 = std::clamp(area.x0, 0, W);
+    area.x1 = std::clamp(area.x1, area.x0, W);
+    area.y0 = std::clamp(area.y0, 0, H);
+    area.y1 = std::clamp(area.y1, area.y0, H);
+    const int AW = area.x1 - area.x0, AH = area.y1 - area.y0;
+    if (AW == 0 || AH == 0) return dist;
+    // The search runs on a copy of the area with a closed one-pixel border,
     // so that neighbours need no bounds checks.
-    const size_t PW = size_t(W) + 2;
-    std::vector<int> padded(PW * (size_t(H) + 2), -2);  // -2: closed, -1: open and not reached
+    const size_t PW = size_t(AW) + 2;
+    std::vector<int> padded(PW * (size_t(AH) + 2), -2);  // -2: closed, -1: open and not reached
     std::vector<size_t> queue;
-    for (int y = 0; y < H; ++y) {
-        for (int x = 0; x < W; ++x) {
-            const size_t i = size_t(y) * size_t(W) + size_t(x), p = (size_t(y) + 1) * PW + size_t(x) + 1;
+    for (int y = area.y0; y < area.y1; ++y) {
+        for (int x = area.x0; x < area.x1; ++x) {
+            const size_t i = size_t(y) * size_t(W) + size_t(x);
+            const size_t p = (size_t(y - area.y0) + 1) * PW + size_t(x - area.x0) + 1;
             if (seeds[i]) {
                 padded[p] = 0;
                 queue.push_back(p);
@@ -218,11 +238,16 @@ std::vector<int> Distances(const Image& cell, const std::vector<uint8_t>& seeds,
             queue.push_back(n);
         }
     }
-    for (int y = 0; y < H; ++y) {
-        const int* row = padded.data() + (size_t(y) + 1) * PW + 1;
-        for (int x = 0; x < W; ++x) dist[size_t(y) * size_t(W) + size_t(x)] = row[x] < 0 ? -1 : row[x];
+    for (int y = area.y0; y < area.y1; ++y) {
+        const int* row = padded.data() + (size_t(y - area.y0) + 1) * PW + 1;
+        int* to = dist.data() + size_t(y) * size_t(W) + size_t(area.x0);
+        for (int x = 0; x < AW; ++x) to[x] = row[x] < 0 ? -1 : row[x];
     }
     return dist;
+}
+
+std::vector<int> Distances(const Image& cell, const std::vector<uint8_t>& seeds, int limit) {
+    return Distances(cell, seeds, limit, Rect{0, 0, cell.w, cell.h});
 }
 
 // Puts the accent that distinguishes `accent` from `accentBase` onto `base`.
@@ -297,7 +322,21 @@ bool Compose(const Image& base, const Image& accent, const Image& accentBase, Im
     }
     const int limit = span + 2;
     const std::vector<int> dA = Distances(accent, mask, limit);
-    const std::vector<int> dB = Distances(accent, body, limit);
+    // dB matters only where dA was reached, and a path of at most `limit`
+    // steps to such a pixel stays within `limit` of it: the search for dB
+    // covers the box around those pixels widened by `limit`, no more.
+    Rect near{W, H, 0, 0};
+    for (int y = 0; y < H; ++y) {
+        for (int x = 0; x < W; ++x) {
+            if (dA[size_t(y) * size_t(W) + size_t(x)] < 0) continue;
+            near.x0 = std::min(near.x0, x);
+            near.y0 = std::min(near.y0, y);
+            near.x1 = std::max(near.x1, x + 1);
+            near.y1 = std::max(near.y1, y + 1);
+        }
+    }
+    const std::vector<int> dB =
+        Distances(accent, body, limit, Rect{near.x0 - limit, near.y0 - limit, near.x1 + limit, near.y1 + limit});
 
     std::vector<uint8_t> extract(n, 0);
     int minY = H, minX = W, maxX = -1;
@@ -372,10 +411,11 @@ size_t CopyOwnData(const uint8_t* data, const Chunk& c, char mark, std::vector<u
     return start;
 }
 
-std::vector<uint8_t> CloneTexture(const uint8_t* data, const Chunk& texture, const std::vector<uint8_t>& png,
-                                  char mark) {
-    std::vector<uint8_t> out;
-    CopyOwnData(data, texture, mark, out);
+// Appends a copy of a texture whose image-data chunks all carry `png`
+// instead, its names marked when `mark` is not 0.
+void CloneTexture(const uint8_t* data, const Chunk& texture, const std::vector<uint8_t>& png, char mark,
+                  std::vector<uint8_t>& out) {
+    const size_t textureStart = CopyOwnData(data, texture, mark, out);
     for (const Chunk& child : Children(data, texture.offset + texture.header, texture.offset + texture.size)) {
         if (child.id != CHUNK_IMAGE) {
             CopyChunk(data, child, out);
@@ -395,8 +435,7 @@ std::vector<uint8_t> CloneTexture(const uint8_t* data, const Chunk& texture, con
         }
         PutLE32(out.data() + start + 8, uint32_t(out.size() - start));
     }
-    PutLE32(out.data() + 8, uint32_t(out.size()));
-    return out;
+    PutLE32(out.data() + textureStart + 8, uint32_t(out.size() - textureStart));
 }
 
 // A decoded texture page with the palette of its PNG.
@@ -405,7 +444,8 @@ struct Page {
     bool ok = false;
     const uint8_t* png = nullptr;  // the PNG bytes it was decoded from
     size_t pngSize = 0;
-    Image image;
+    PngPixels pixels;  // the decoder's buffer
+    PageView image;    // its pixels
     std::vector<uint8_t> plte;
     std::vector<uint8_t> trns;
 };
@@ -447,7 +487,7 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
         if (!known || !page.ok || !menu_art::OwnerPng(data, texture, png, pngSize)) return;
         if (png != page.png || pngSize != page.pngSize) return;
         KnownPages::Pixels& pixels = known->byOffset[at - start + size_t(png - data) - texture.offset];
-        pixels = {pngSize, page.image.w, page.image.h, std::move(page.image.rgba), {}};
+        pixels = {pngSize, page.image.w, page.image.h, std::move(page.pixels), {}};
         page.ok = false;  // its pixels have moved
     };
     // A texture written at `at` with a new PNG whose decoded pixels are known.
@@ -502,7 +542,8 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
             const uint8_t* png = nullptr;
             size_t pngSize = 0;
             if (TexturePng(data, *textures[index], png, pngSize) &&
-                DecodePng(png, pngSize, p.image.w, p.image.h, p.image.rgba)) {
+                (p.pixels = DecodePngBuffer(png, pngSize, p.image.w, p.image.h)) != nullptr) {
+                p.image.rgba = p.pixels.get();
                 p.ok = true;
                 p.png = png;
                 p.pngSize = pngSize;
@@ -563,11 +604,9 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
     if (newPage) {
         templateIndex = composed.front().base.texture;
         const Page& tpl = *page(templateIndex);
-        Image sheet;
-        sheet.w = tpl.image.w;
-        sheet.h = tpl.image.h;
-        sheet.rgba.assign(size_t(sheet.w) * size_t(sheet.h) * 4, 0);
-        const int W = sheet.w, PH = sheet.h;
+        // The blank sheet with the cells on it is encoded without being built.
+        std::vector<SheetPiece> pieces;
+        const int W = tpl.image.w, PH = tpl.image.h;
         int x = 1, y = 1, r = 0;
         for (const Composed& c : composed) {
             const int w = c.cell.w, h = c.cell.h;
@@ -580,9 +619,7 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
                 skipped += Utf8(c.recipe.target);
                 continue;
             }
-            for (int row = 0; row < h; ++row) {
-                std::memcpy(sheet.At(x, y + row), c.cell.At(0, row), size_t(w) * 4);
-            }
+            pieces.push_back({x, y, &c.cell});
             Glyph g = c.base;
             g.texture = uint32_t(T);
             g.u0 = float(x) / float(W);
@@ -598,9 +635,9 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
             r = std::max(r, h);
         }
         where = "on new page " + std::to_string(T);
-        if (placed > 0) newPng = EncodePng(sheet, tpl.plte, tpl.trns, known ? &newPixels : nullptr);
-        newW = sheet.w;
-        newH = sheet.h;
+        if (placed > 0) newPng = EncodeSheetPng(W, PH, pieces, tpl.plte, tpl.trns, known ? &newPixels : nullptr);
+        newW = W;
+        newH = PH;
     } else {
         std::string donors;
         for (const Composed& c : composed) {
@@ -610,7 +647,16 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
                 skipped += Utf8(c.recipe.target);
                 continue;
             }
-            Image& sheet = edited.emplace(donor->texture, donorPage->image).first->second;
+            auto slot = edited.find(donor->texture);
+            if (slot == edited.end()) {
+                const PageView& from = donorPage->image;
+                Image copy;
+                copy.w = from.w;
+                copy.h = from.h;
+                copy.rgba.assign(from.rgba, from.rgba + size_t(from.w) * size_t(from.h) * 4);
+                slot = edited.emplace(donor->texture, std::move(copy)).first;
+            }
+            Image& sheet = slot->second;
             const Rect rect = CellRect(*donor, sheet);
             const int dw = rect.x1 - rect.x0;
             for (int y = rect.y0; y < rect.y1; ++y) {
@@ -656,6 +702,12 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
         e.w = sheet.w;
         e.h = sheet.h;
     }
+    // Room for the usual chunk at once: the input, the new page (one image
+    // chunk with one PNG) and the edited pages' PNGs.
+    size_t room = size + 40 * glyphs.size() + 64;
+    if (newPage) room += textures[templateIndex]->size + newPng.size();
+    for (const auto& entry : editedPng) room += entry.second.png.size();
+    out.reserve(out.size() + room);
     out.insert(out.end(), data, data + H);
     if (newPage) PutLE32(out.data() + start + H - 4, uint32_t(T + 1));
     const Chunk* lastTexture = textures.back();
@@ -672,8 +724,7 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
         } else if (c.id == CHUNK_TEXTURE) {
             auto png = editedPng.find(uint32_t(textureIndex));
             if (png != editedPng.end()) {
-                const std::vector<uint8_t> clone = CloneTexture(data, c, png->second.png, 0);
-                out.insert(out.end(), clone.begin(), clone.end());
+                CloneTexture(data, c, png->second.png, 0, out);
                 rememberClone(at, png->second.png, png->second.w, png->second.h, png->second.pixels);
             } else {
                 CopyChunk(data, c, out);
@@ -685,8 +736,7 @@ int ComposeFont(const uint8_t* data, size_t size, const std::vector<Recipe>& rec
         }
         if (newPage && &c == lastTexture) {
             const size_t cloneAt = out.size();
-            const std::vector<uint8_t> clone = CloneTexture(data, *textures[templateIndex], newPng, 'P');
-            out.insert(out.end(), clone.begin(), clone.end());
+            CloneTexture(data, *textures[templateIndex], newPng, 'P', out);
             rememberClone(cloneAt, newPng, newW, newH, newPixels);
         }
     }

@@ -40,8 +40,8 @@ struct KnownPages {
         size_t pngSize = 0;
         int w = 0;
         int h = 0;
-        std::vector<uint8_t> rgba;  // straight RGBA, as decoding the PNG gives, or
-        EncodedPixels drawn;        // a page the composer drew and encoded
+        PngPixels decoded;    // straight RGBA in the decoder's buffer, or
+        EncodedPixels drawn;  // a page the composer drew and encoded
     };
     std::map<size_t, Pixels> byOffset;
     // The pixels of the PNG of `size` bytes at `offset`, or null.

@@ -130,8 +130,7 @@ void TakePage(const language_font::KnownPages::Pixels& pixels, Image& page) {
     page.px.resize(w * h);
     const language_font::EncodedPixels& drawn = pixels.drawn;
     if (!drawn.known || drawn.raw.empty()) {
-        const std::vector<uint8_t>& rgba = drawn.known ? drawn.rgba : pixels.rgba;
-        PremultiplyPixels(rgba.data(), page.px.size(), page.px.data());
+        PremultiplyPixels(drawn.known ? drawn.rgba.data() : pixels.decoded.get(), page.px.size(), page.px.data());
         return;
     }
     // Palette indices through the premultiplied palette.

@@ -77,6 +77,9 @@ bool FontsOk();
 Font& FontSlot(FontId font);
 
 namespace testing {
+// Whether LoadArt may run part of its work on a helper thread (the default
+// where the processor has more than one core) or runs it all on its own.
+void SetLoaderHelper(bool helper);
 // Whether LoadFont takes the pixels of pages the composer decoded or drew
 // (the default) or decodes every page of the composed chunk itself.
 void SetReuseComposedPages(bool reuse);

@@ -6,9 +6,12 @@
 #include "runtime/settings/menu_art_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace settings::menu_art {
@@ -73,27 +76,90 @@ int ArtLoad::ImagesFound() const {
     return found;
 }
 
+namespace {
+
+bool s_helper = true;  // off only in tests and benchmarks of the load on one thread
+
+// Runs independent pieces of work, each once, on this thread and, where the
+// processor has more than one core, one helper thread; returns when all are
+// done. Earlier pieces are taken first, so the longest go first.
+void RunTogether(const std::vector<std::function<void()>>& work) {
+    std::atomic<size_t> next{0};
+    auto take = [&] {
+        for (size_t i = next.fetch_add(1); i < work.size(); i = next.fetch_add(1)) work[i]();
+    };
+    std::thread helper;
+    if (work.size() > 1 && s_helper && std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread(take);
+        } catch (const std::system_error&) {
+            // No thread to be had: everything runs here.
+        }
+    }
+    take();
+    if (helper.joinable()) helper.join();
+}
+
+} // namespace
+
 void LoadArt(ArtLoad& load) {
     Rcf rcf;
     load.archiveOpened = OpenRcf(rcf);
     if (!load.archiveOpened) return;  // the archive closes and the package buffers are freed on return
-    std::vector<unsigned char> persistent, inGame, frontend;
-    std::string source;
-    if (ReadEntry(rcf, PACKAGE_PERSISTENT, persistent, load.persistentSource)) {
-        if (LoadFont(persistent, "Ombrax_Small", load.fonts[0], load.composition)) {
-            load.fontsLoaded = LoadFont(persistent, "Ombrax_Large", load.fonts[1], load.composition);
-        }
-        FindArt(persistent, Art::MessageFrame, load);
+
+    // Each package is read by whichever piece of work needs it first.
+    struct Package {
+        const char* entry;
+        std::string* source;  // where the entry came from, when wanted
+        std::once_flag once;
+        std::vector<unsigned char> data;
+        bool ok = false;
+    };
+    Package persistent{PACKAGE_PERSISTENT, &load.persistentSource, {}, {}, false};
+    Package inGame{PACKAGE_INGAME, nullptr, {}, {}, false}, frontend{PACKAGE_FRONTEND, nullptr, {}, {}, false};
+    auto read = [&rcf](Package& package) -> const std::vector<unsigned char>* {
+        std::call_once(package.once, [&] {
+            std::string source;
+            package.ok = ReadEntry(rcf, package.entry, package.data, package.source ? *package.source : source);
+        });
+        return package.ok ? &package.data : nullptr;
+    };
+
+    // The fonts and the images do not depend on each other and run side by
+    // side, the longest first. Both fonts are loaded at once; the large one
+    // counts only when the small one loaded, as if it had been tried only then.
+    Font small, large;
+    std::string smallLog, largeLog;
+    bool smallOk = false, largeOk = false;
+    std::vector<std::function<void()>> work;
+    work.push_back([&] {
+        if (const auto* package = read(persistent)) largeOk = LoadFont(*package, "Ombrax_Large", large, largeLog);
+    });
+    work.push_back([&] {
+        if (const auto* package = read(persistent)) smallOk = LoadFont(*package, "Ombrax_Small", small, smallLog);
+    });
+    for (Art art : {Art::FoliageTop, Art::FoliageBottom, Art::BackdropFold, Art::TitleLogo, Art::BackdropWeave,
+                    Art::LightMap, Art::DividerLeft, Art::DividerRight}) {
+        work.push_back([&, art] {
+            if (const auto* package = read(frontend)) FindArt(*package, art, load);
+        });
     }
-    if (ReadEntry(rcf, PACKAGE_INGAME, inGame, source)) {
-        FindArt(inGame, Art::PauseStrip, load);
-        FindArt(inGame, Art::StarFull, load);
+    for (Art art : {Art::PauseStrip, Art::StarFull}) {
+        work.push_back([&, art] {
+            if (const auto* package = read(inGame)) FindArt(*package, art, load);
+        });
     }
-    if (ReadEntry(rcf, PACKAGE_FRONTEND, frontend, source)) {
-        for (Art art : {Art::DividerLeft, Art::DividerRight, Art::BackdropWeave, Art::BackdropFold, Art::FoliageTop,
-                        Art::FoliageBottom, Art::LightMap, Art::TitleLogo}) {
-            FindArt(frontend, art, load);
-        }
+    work.push_back([&] {
+        if (const auto* package = read(persistent)) FindArt(*package, Art::MessageFrame, load);
+    });
+    RunTogether(work);
+
+    load.composition = smallLog;
+    if (smallOk) {
+        load.fonts[0] = std::move(small);
+        load.composition += largeLog;
+        load.fontsLoaded = largeOk;
+        if (largeOk) load.fonts[1] = std::move(large);
     }
 }
 
@@ -146,6 +212,8 @@ void SetFontsOk(bool ok) {
 }
 
 void SetBeforePublishHook(void (*hook)()) { State().beforePublish = hook; }
+
+void SetLoaderHelper(bool helper) { s_helper = helper; }
 
 } // namespace testing
 
