@@ -3,12 +3,16 @@
 // three packages, and velkor-art-preview shows every image.
 #include "runtime/fs/vfs.h"
 #include "runtime/platform/image_posix.h"
+#include "runtime/settings/menu_art_fonts_internal.h"
 #include "runtime/settings/menu_art_internal.h"
+#include "tests/support/font_fixture.h"
+#include "tests/support/rcf_writer.h"
 #include "tests/support/synthetic_dump.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <set>
 #include <sys/wait.h>
@@ -227,3 +231,69 @@ TEST_F(DumpTest, PreviewShowsModOverridesAndMissingImages) {
 }
 
 } // namespace
+
+namespace {
+
+void ExpectSameLoad(const ma::ArtLoad& a, const ma::ArtLoad& b) {
+    EXPECT_EQ(a.archiveOpened, b.archiveOpened);
+    EXPECT_EQ(a.fontsLoaded, b.fontsLoaded);
+    EXPECT_EQ(a.persistentSource, b.persistentSource);
+    EXPECT_EQ(a.composition, b.composition);
+    for (int i = 0; i < ma::ART_COUNT; ++i) {
+        EXPECT_EQ(a.art[i].w, b.art[i].w) << i;
+        EXPECT_TRUE(a.art[i].px == b.art[i].px) << i;
+    }
+    for (int f = 0; f < 2; ++f) {
+        EXPECT_EQ(a.fonts[f].name, b.fonts[f].name);
+        EXPECT_EQ(a.fonts[f].glyphs.size(), b.fonts[f].glyphs.size());
+        ASSERT_EQ(a.fonts[f].pages.size(), b.fonts[f].pages.size());
+        for (size_t p = 0; p < a.fonts[f].pages.size(); ++p) EXPECT_TRUE(a.fonts[f].pages[p].px == b.fonts[f].pages[p].px);
+        for (const auto& [code, glyph] : a.fonts[f].glyphs) {
+            ASSERT_TRUE(b.fonts[f].glyphs.count(code));
+            EXPECT_TRUE(glyph.cell.px == b.fonts[f].glyphs.at(code).cell.px) << uint32_t(code);
+        }
+    }
+}
+
+// The load run with its helper thread and all on one thread.
+void LoadBothWays(ma::ArtLoad& withHelper, ma::ArtLoad& alone) {
+    ma::LoadArt(withHelper);
+    ma::testing::SetLoaderHelper(false);
+    ma::LoadArt(alone);
+    ma::testing::SetLoaderHelper(true);
+}
+
+} // namespace
+
+TEST_F(DumpTest, LoadingOnTwoThreadsGivesWhatOneThreadGives) {
+    vfs::Init({s_dump, {}, s_tmp->path() / "userdata"});
+    ma::ArtLoad two, one;
+    LoadBothWays(two, one);
+    EXPECT_TRUE(two.fontsLoaded);
+    EXPECT_EQ(two.ImagesFound(), ma::ART_COUNT);
+    EXPECT_EQ(two.composition,
+              "Ombrax_Small: ãõÃÕÊÔ composed on new page 3; Ombrax_Large: ãõÃÕÊÔ composed on new page 3; ");
+    ExpectSameLoad(two, one);
+
+    // Without the small font the large one is not taken, nor reported, even
+    // though it loads side by side with the small one.
+    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
+    testsupport::GameFontSet fonts;
+    ASSERT_TRUE(testsupport::GameFonts(fonts));
+    auto& persistent = packages.persistent;
+    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
+                                    [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
+                     persistent.end());
+    persistent.push_back(fonts.large);
+    const fs::path game = s_tmp->path() / "no-small-font";
+    fs::create_directories(game);
+    ASSERT_TRUE(testsupport::WriteRcf(game / "default.rcf", testsupport::SyntheticDefaultRcf(packages)));
+    vfs::Init({game, {}, s_tmp->path() / "userdata"});
+    ma::ArtLoad twoWithout, oneWithout;
+    LoadBothWays(twoWithout, oneWithout);
+    EXPECT_FALSE(twoWithout.fontsLoaded);
+    EXPECT_TRUE(twoWithout.fonts[1].name.empty());
+    EXPECT_EQ(twoWithout.composition, "");
+    EXPECT_EQ(twoWithout.ImagesFound(), ma::ART_COUNT);
+    ExpectSameLoad(twoWithout, oneWithout);
+}

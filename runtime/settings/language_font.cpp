@@ -6,6 +6,7 @@
 #include "runtime/platform/image_posix.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <endian.h>
 #include <array>
@@ -24,7 +25,7 @@ namespace settings::language_font {
 namespace {
 
 constexpr int MAX_PAGE_SIDE = 4096;
-bool s_crcClmul = true;  // off only in tests of the table path
+std::atomic<bool> s_crcClmul{true};  // off only in tests of the table path
 
 // CRC tables for eight bytes at a time ("slicing by 8"): table 0 is the
 // byte-wise table, table k advances a byte's CRC through k more zero bytes.

@@ -7,6 +7,7 @@
 #include "runtime/settings/menu_art_internal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cmath>
 #include <map>
@@ -120,7 +121,7 @@ const Image* PromptIcon(int style, char32_t icon, int dw, int dh, bool flipX, co
 
 namespace {
 
-bool s_reusePages = true;  // off only in tests that compare against decoding every page
+std::atomic<bool> s_reusePages{true};  // off only in tests that compare against decoding every page
 
 // A page the composer decoded or drew, premultiplied.
 void TakePage(const language_font::KnownPages::Pixels& pixels, Image& page) {

@@ -78,7 +78,7 @@ int ArtLoad::ImagesFound() const {
 
 namespace {
 
-bool s_helper = true;  // off only in tests and benchmarks of the load on one thread
+std::atomic<bool> s_helper{true};  // off only in tests and benchmarks of the load on one thread
 
 // Runs independent pieces of work, each once, on this thread and, where the
 // processor has more than one core, one helper thread; returns when all are
