@@ -2,6 +2,7 @@
 // both fonts with their composition, eleven images) beside a plain read of
 // the same three package entries.
 #include "runtime/fs/vfs.h"
+#include "runtime/platform/image_posix.h"
 #include "runtime/settings/menu_art_fonts_internal.h"
 #include "runtime/settings/menu_art_internal.h"
 #include "tests/support/font_fixture.h"
@@ -12,7 +13,9 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <unistd.h>
 #include <memory>
 
 namespace fs = std::filesystem;
@@ -163,6 +166,104 @@ void BM_ElevenImages(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ElevenImages)->Unit(benchmark::kMillisecond);
+
+// What stb_image alone costs in the load: every PNG the load decodes with it
+// (the images' PNGs, the damaged copy included, and the fonts' pages),
+// decoded and freed on one thread.
+void BM_StbDecodeOfTheLoadsPngs(benchmark::State& state) {
+    if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
+    std::vector<std::pair<const uint8_t*, size_t>> pngs;
+    auto collect = [&](const std::vector<unsigned char>& package, const ma::Chunk& owner) {
+        for (const ma::Chunk& image : ma::Children(package.data(), owner.offset + owner.header, owner.offset + owner.size)) {
+            if (image.id != ma::CHUNK_IMAGE) continue;
+            for (const ma::Chunk& d : ma::Children(package.data(), image.offset + image.header, image.offset + image.size)) {
+                if (d.id == ma::CHUNK_IMAGE_DATA && d.header >= 16)
+                    pngs.push_back({package.data() + d.offset + 16, ma::LE32(package.data() + d.offset + 12)});
+            }
+        }
+    };
+    for (const ma::ArtSource& source : ma::ART_SOURCES) {
+        const std::string entry = source.package;
+        const auto& package = entry == ma::PACKAGE_PERSISTENT ? ThePackages().persistent
+                              : entry == ma::PACKAGE_INGAME   ? ThePackages().inGame
+                                                              : ThePackages().frontend;
+        auto visit = [&](const ma::Chunk& c) {
+            if ((c.id == ma::CHUNK_TEXTURE || c.id == ma::CHUNK_SPRITE) && c.header >= 14 &&
+                ma::Lower(ma::Pascal(package.data() + c.offset + 12, c.header - 13)) == ma::Lower(source.name))
+                collect(package, c);
+        };
+        ma::Walk(package.data(), 0, package.size(), visit);
+    }
+    const auto& persistent = ThePackages().persistent;
+    auto fonts = [&](const ma::Chunk& c) {
+        if (c.id != ma::CHUNK_FONT) return;
+        for (const ma::Chunk& t : ma::Children(persistent.data(), c.offset + c.header, c.offset + c.size))
+            if (t.id == ma::CHUNK_TEXTURE) collect(persistent, t);
+    };
+    ma::Walk(persistent.data(), 0, persistent.size(), fonts);
+    for (auto _ : state) {
+        for (const auto& [png, size] : pngs) {
+            int w = 0, h = 0;
+            uint8_t* pixels = plat::DecodePngBuffer(png, size, w, h);
+            benchmark::DoNotOptimize(pixels);
+            if (pixels) plat::FreePngPixels(pixels);
+        }
+    }
+    state.counters["pngs"] = double(pngs.size());
+}
+BENCHMARK(BM_StbDecodeOfTheLoadsPngs)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Both again with default.rcf dropped from the page cache before each run, as
+// on the first start after the dump was copied or the machine booted (where
+// the system honours the request).
+bool DropArchiveFromPageCache() {
+    const int fd = open((TheDump().folder / "game" / "default.rcf").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    close(fd);
+    return ok;
+}
+
+void BM_RawReadOfThePackagesCold(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool dropped = DropArchiveFromPageCache();
+        state.ResumeTiming();
+        if (!dropped) return state.SkipWithError("cannot drop the archive from the page cache");
+        ma::Rcf rcf;
+        if (!ma::OpenRcf(rcf)) return state.SkipWithError("cannot open default.rcf");
+        std::vector<unsigned char> data[3];
+        int i = 0;
+        for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
+            std::string source;
+            ma::ReadEntry(rcf, entry, data[i], source);
+            benchmark::DoNotOptimize(data[i++].data());
+        }
+        state.PauseTiming();
+        for (auto& d : data) std::vector<unsigned char>().swap(d);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_RawReadOfThePackagesCold)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_WholeArtLoadCold(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    for (auto _ : state) {
+        state.PauseTiming();
+        const bool dropped = DropArchiveFromPageCache();
+        state.ResumeTiming();
+        if (!dropped) return state.SkipWithError("cannot drop the archive from the page cache");
+        auto load = std::make_unique<ma::ArtLoad>();
+        ma::LoadArt(*load);
+        if (!load->fontsLoaded) return state.SkipWithError("the fonts did not load");
+        benchmark::DoNotOptimize(load->art[0].px.data());
+        state.PauseTiming();
+        load.reset();
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_WholeArtLoadCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The loader thread itself, from StartLoading to Ready (once per process).
 void BM_StartLoadingToReady(benchmark::State& state) {

@@ -18,7 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size >= 12) ma::Walk(package.data(), 0, size, count);
     for (const ma::ArtSource& s : ma::ART_SOURCES) {
         ma::Image image;
-        if (ma::FindImage(package, s.name, image)) bytes += image.px.size();
+        if (ma::FindImage(package, s.name, image)) {
+            bytes += image.px.size();
+        } else if (image.w != 0 || !image.px.empty()) {
+            __builtin_trap();  // what was not found is absent
+        }
         if (image.w > 0 && image.px.size() != size_t(image.w) * size_t(image.h)) __builtin_trap();
     }
     return chunks == 0 && bytes == size_t(-1);
