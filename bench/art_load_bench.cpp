@@ -1,6 +1,9 @@
 // The whole game-art load of the synthetic dump (archive, three packages,
 // both fonts with their composition, eleven images) beside a plain read of
-// the same three package entries.
+// the same three package entries, three ways: repeated in one process (warm
+// caches and heap), with the archive dropped from the page cache, and once
+// in a fresh process from StartLoading to Ready. Also the load's parts: the
+// fonts, the images, and stb_image's own share.
 #include "runtime/fs/vfs.h"
 #include "runtime/platform/image_posix.h"
 #include "runtime/settings/menu_art_fonts_internal.h"
@@ -17,6 +20,7 @@
 #include <filesystem>
 #include <unistd.h>
 #include <memory>
+#include <thread>
 
 namespace fs = std::filesystem;
 namespace ma = settings::menu_art;
@@ -264,6 +268,37 @@ void BM_WholeArtLoadCold(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_WholeArtLoadCold)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The first start, as the program meets it: the plain read once, on a fresh
+// thread, beside the loader from StartLoading to Ready once. Both pay for a
+// new thread and for memory the process has not touched before, so each is
+// run alone in a fresh process, alternately and several times:
+//   for i in 1 2 3 4 5 6; do
+//     bench_art_load_bench --benchmark_filter=FirstRawRead
+//     bench_art_load_bench --benchmark_filter=StartLoadingToReady
+//   done
+void BM_FirstRawReadOfThePackages(benchmark::State& state) {
+    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
+    for (auto _ : state) {
+        // On a thread of its own, started and joined as the loader's is.
+        const auto begin = std::chrono::steady_clock::now();
+        static std::vector<unsigned char> data[3];  // kept, as the loaded art is
+        std::thread([] {
+            ma::Rcf rcf;
+            if (!ma::OpenRcf(rcf)) return;
+            int i = 0;
+            for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
+                std::string source;
+                ma::ReadEntry(rcf, entry, data[i], source);
+                benchmark::DoNotOptimize(data[i++].data());
+            }
+        }).join();
+        const auto end = std::chrono::steady_clock::now();
+        if (data[2].empty()) return state.SkipWithError("cannot read the packages");
+        state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
+    }
+}
+BENCHMARK(BM_FirstRawReadOfThePackages)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 // The loader thread itself, from StartLoading to Ready (once per process).
 void BM_StartLoadingToReady(benchmark::State& state) {
