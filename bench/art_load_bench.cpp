@@ -62,40 +62,71 @@ const Dump& TheDump() {
     return dump;
 }
 
+// Drops default.rcf from the page cache (where the system honours the
+// request), as on the first start after the dump was copied or the machine
+// booted.
+bool DropArchiveFromPageCache() {
+    const int fd = open((TheDump().folder / "game" / "default.rcf").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
+    close(fd);
+    return ok;
+}
+
+// The plain read: the archive opened and the three package entries read.
+bool ReadThePackages(std::vector<unsigned char> (&data)[3]) {
+    ma::Rcf rcf;
+    if (!ma::OpenRcf(rcf)) return false;
+    int i = 0;
+    for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
+        std::string source;
+        if (!ma::ReadEntry(rcf, entry, data[i], source)) return false;
+        benchmark::DoNotOptimize(data[i++].data());
+    }
+    return true;
+}
+
+// What is freed or dropped between runs is done outside the timed part: the
+// program keeps what it loaded until it exits.
+bool BetweenRuns(benchmark::State& state, bool cold) {
+    state.PauseTiming();
+    const bool ok = !cold || DropArchiveFromPageCache();
+    state.ResumeTiming();
+    if (!ok) state.SkipWithError("cannot drop the archive from the page cache");
+    return ok;
+}
+
+// Argument: 0 from the page cache, 1 with the archive dropped from it first.
 void BM_RawReadOfThePackages(benchmark::State& state) {
     if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
     size_t bytes = 0;
     for (auto _ : state) {
-        ma::Rcf rcf;
-        if (!ma::OpenRcf(rcf)) return state.SkipWithError("cannot open default.rcf");
-        bytes = 0;
+        if (!BetweenRuns(state, state.range(0) != 0)) return;
         std::vector<unsigned char> data[3];
-        int i = 0;
-        for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
-            std::string source;
-            ma::ReadEntry(rcf, entry, data[i], source);
-            bytes += data[i].size();
-            benchmark::DoNotOptimize(data[i++].data());
-        }
-        // Freed outside the timed part, as the load's results are.
+        if (!ReadThePackages(data)) return state.SkipWithError("cannot read the packages");
+        bytes = data[0].size() + data[1].size() + data[2].size();
         state.PauseTiming();
         for (auto& d : data) std::vector<unsigned char>().swap(d);
         state.ResumeTiming();
     }
     state.counters["package_bytes"] = double(bytes);
 }
-BENCHMARK(BM_RawReadOfThePackages)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_RawReadOfThePackages)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The program keeps what it loaded until it exits, so freeing it is not part
-// of the load: each result is freed outside the timed part.
+// Arguments: 1 with the loader's helper thread (as the program runs it) or 0
+// all on one thread; 0 from the page cache or 1 with the archive dropped.
 void BM_WholeArtLoad(benchmark::State& state) {
     if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
     ma::testing::SetLoaderHelper(state.range(0) != 0);
     int images = 0;
     for (auto _ : state) {
+        if (!BetweenRuns(state, state.range(1) != 0)) break;
         auto load = std::make_unique<ma::ArtLoad>();
         ma::LoadArt(*load);
-        if (!load->fontsLoaded) return state.SkipWithError("the fonts did not load");
+        if (!load->fontsLoaded) {
+            state.SkipWithError("the fonts did not load");
+            break;
+        }
         images = load->ImagesFound();
         benchmark::DoNotOptimize(load->art[0].px.data());
         state.PauseTiming();
@@ -105,9 +136,7 @@ void BM_WholeArtLoad(benchmark::State& state) {
     state.counters["images"] = images;
     ma::testing::SetLoaderHelper(true);
 }
-// Argument: 1 with the loader's helper thread (as the program runs it), 0 all
-// on one thread.
-BENCHMARK(BM_WholeArtLoad)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeArtLoad)->Args({1, 0})->Args({0, 0})->Args({1, 1})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The two stages of the load on their own, from package buffers already read.
 struct Packages {
@@ -128,40 +157,35 @@ const Packages& ThePackages() {
     return packages;
 }
 
-void BM_BothFonts(benchmark::State& state) {
+// The package an image comes from.
+const std::vector<unsigned char>& PackageOf(const ma::ArtSource& source) {
+    const std::string entry = source.package;
+    return entry == ma::PACKAGE_PERSISTENT ? ThePackages().persistent
+           : entry == ma::PACKAGE_INGAME   ? ThePackages().inGame
+                                           : ThePackages().frontend;
+}
+
+// Argument: 0 both fonts, 1 the large one alone (the longest piece of the load).
+void BM_Fonts(benchmark::State& state) {
     if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
+    const bool both = state.range(0) == 0;
     for (auto _ : state) {
         ma::Font small, large;
         std::string log;
-        if (!ma::LoadFont(ThePackages().persistent, "Ombrax_Small", small, log) ||
+        if ((both && !ma::LoadFont(ThePackages().persistent, "Ombrax_Small", small, log)) ||
             !ma::LoadFont(ThePackages().persistent, "Ombrax_Large", large, log))
             return state.SkipWithError("the fonts did not load");
         benchmark::DoNotOptimize(large.pages.data());
     }
 }
-BENCHMARK(BM_BothFonts)->Unit(benchmark::kMillisecond);
-
-void BM_LargeFont(benchmark::State& state) {
-    if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
-    for (auto _ : state) {
-        ma::Font large;
-        std::string log;
-        if (!ma::LoadFont(ThePackages().persistent, "Ombrax_Large", large, log))
-            return state.SkipWithError("the font did not load");
-        benchmark::DoNotOptimize(large.pages.data());
-    }
-}
-BENCHMARK(BM_LargeFont)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Fonts)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void BM_ElevenImages(benchmark::State& state) {
     if (!ThePackages().ok) return state.SkipWithError("cannot read the packages");
     for (auto _ : state) {
         int found = 0;
         for (const ma::ArtSource& source : ma::ART_SOURCES) {
-            const std::string entry = source.package;
-            const auto& package = entry == ma::PACKAGE_PERSISTENT ? ThePackages().persistent
-                                  : entry == ma::PACKAGE_INGAME   ? ThePackages().inGame
-                                                                  : ThePackages().frontend;
+            const auto& package = PackageOf(source);
             ma::Image image;
             found += ma::FindImage(package, source.name, image) ? 1 : 0;
             benchmark::DoNotOptimize(image.px.data());
@@ -187,10 +211,7 @@ void BM_StbDecodeOfTheLoadsPngs(benchmark::State& state) {
         }
     };
     for (const ma::ArtSource& source : ma::ART_SOURCES) {
-        const std::string entry = source.package;
-        const auto& package = entry == ma::PACKAGE_PERSISTENT ? ThePackages().persistent
-                              : entry == ma::PACKAGE_INGAME   ? ThePackages().inGame
-                                                              : ThePackages().frontend;
+        const auto& package = PackageOf(source);
         auto visit = [&](const ma::Chunk& c) {
             if ((c.id == ma::CHUNK_TEXTURE || c.id == ma::CHUNK_SPRITE) && c.header >= 14 &&
                 ma::Lower(ma::Pascal(package.data() + c.offset + 12, c.header - 13)) == ma::Lower(source.name))
@@ -217,57 +238,6 @@ void BM_StbDecodeOfTheLoadsPngs(benchmark::State& state) {
 }
 BENCHMARK(BM_StbDecodeOfTheLoadsPngs)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Both again with default.rcf dropped from the page cache before each run, as
-// on the first start after the dump was copied or the machine booted (where
-// the system honours the request).
-bool DropArchiveFromPageCache() {
-    const int fd = open((TheDump().folder / "game" / "default.rcf").c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = fdatasync(fd) == 0 && posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED) == 0;
-    close(fd);
-    return ok;
-}
-
-void BM_RawReadOfThePackagesCold(benchmark::State& state) {
-    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
-    for (auto _ : state) {
-        state.PauseTiming();
-        const bool dropped = DropArchiveFromPageCache();
-        state.ResumeTiming();
-        if (!dropped) return state.SkipWithError("cannot drop the archive from the page cache");
-        ma::Rcf rcf;
-        if (!ma::OpenRcf(rcf)) return state.SkipWithError("cannot open default.rcf");
-        std::vector<unsigned char> data[3];
-        int i = 0;
-        for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
-            std::string source;
-            ma::ReadEntry(rcf, entry, data[i], source);
-            benchmark::DoNotOptimize(data[i++].data());
-        }
-        state.PauseTiming();
-        for (auto& d : data) std::vector<unsigned char>().swap(d);
-        state.ResumeTiming();
-    }
-}
-BENCHMARK(BM_RawReadOfThePackagesCold)->Unit(benchmark::kMillisecond)->UseRealTime();
-
-void BM_WholeArtLoadCold(benchmark::State& state) {
-    if (!TheDump().ok) return state.SkipWithError("cannot write the dump");
-    for (auto _ : state) {
-        state.PauseTiming();
-        const bool dropped = DropArchiveFromPageCache();
-        state.ResumeTiming();
-        if (!dropped) return state.SkipWithError("cannot drop the archive from the page cache");
-        auto load = std::make_unique<ma::ArtLoad>();
-        ma::LoadArt(*load);
-        if (!load->fontsLoaded) return state.SkipWithError("the fonts did not load");
-        benchmark::DoNotOptimize(load->art[0].px.data());
-        state.PauseTiming();
-        load.reset();
-        state.ResumeTiming();
-    }
-}
-BENCHMARK(BM_WholeArtLoadCold)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The first start, as the program meets it: the plain read once, on a fresh
 // thread, beside the loader from StartLoading to Ready once. Both pay for a
@@ -283,18 +253,10 @@ void BM_FirstRawReadOfThePackages(benchmark::State& state) {
         // On a thread of its own, started and joined as the loader's is.
         const auto begin = std::chrono::steady_clock::now();
         static std::vector<unsigned char> data[3];  // kept, as the loaded art is
-        std::thread([] {
-            ma::Rcf rcf;
-            if (!ma::OpenRcf(rcf)) return;
-            int i = 0;
-            for (const char* entry : {ma::PACKAGE_PERSISTENT, ma::PACKAGE_INGAME, ma::PACKAGE_FRONTEND}) {
-                std::string source;
-                ma::ReadEntry(rcf, entry, data[i], source);
-                benchmark::DoNotOptimize(data[i++].data());
-            }
-        }).join();
+        bool ok = false;
+        std::thread([&ok] { ok = ReadThePackages(data); }).join();
         const auto end = std::chrono::steady_clock::now();
-        if (data[2].empty()) return state.SkipWithError("cannot read the packages");
+        if (!ok) return state.SkipWithError("cannot read the packages");
         state.SetIterationTime(std::chrono::duration<double>(end - begin).count());
     }
 }
