@@ -2,6 +2,9 @@
 // the game-folder test and the interactive picker (through the stand-in
 // dialog tools). The layouts of the program's own folder are tested on the
 // built program in launcher_paths_layout_test.
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -20,38 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        fs::path parent = base && *base ? fs::path(base) : fs::path("/tmp");
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        std::string pattern = (parent / "gamedata-paths-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& file, const std::string& bytes = "x") {
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 void MakeGame(const fs::path& folder) {
     WriteFile(folder / "default.xex");
@@ -71,8 +45,8 @@ bool InitWith(std::initializer_list<std::string> args, bool askForGame = false) 
 class PathsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_dir.Path().empty());
-        m_user = (m_dir.Path() / "userdata").string();
+        ASSERT_FALSE(m_dir.path().empty());
+        m_user = (m_dir.path() / "userdata").string();
         fs::create_directories(m_user);
     }
     TempDir m_dir;
@@ -81,7 +55,7 @@ protected:
 
 TEST(PathsGameFolder, NeedsBothFilesAsRegularFiles) {
     TempDir dir;
-    const fs::path base = dir.Path();
+    const fs::path base = dir.path();
     MakeGame(base / "good");
     WriteFile(base / "onlyxex" / "default.xex");
     WriteFile(base / "dirxex" / "default.rcf");
@@ -112,7 +86,7 @@ TEST(PathsGameFolder, NeedsBothFilesAsRegularFiles) {
 }
 
 TEST_F(PathsTest, EverySwitchSetsItsFolder) {
-    const fs::path b = m_dir.Path();
+    const fs::path b = m_dir.path();
     ASSERT_TRUE(InitWith({"--game", (b / "g").string(), "--mods", (b / "m").string(), "--userdata", m_user,
                           "--languages", (b / "l").string(), "--data", (b / "d").string(), "--image",
                           (b / "i.img").string()}));
@@ -137,8 +111,8 @@ TEST_F(PathsTest, ValuesAreMadeAbsoluteAsWritten) {
 }
 
 TEST_F(PathsTest, ArgumentsAreReadStrictlyInPairs) {
-    const std::string g1 = (m_dir.Path() / "g1").string();
-    const std::string g2 = (m_dir.Path() / "g2").string();
+    const std::string g1 = (m_dir.path() / "g1").string();
+    const std::string g2 = (m_dir.path() / "g2").string();
     struct Case {
         const char* name;
         std::vector<std::string> args;
@@ -165,7 +139,7 @@ TEST_F(PathsTest, ArgumentsAreReadStrictlyInPairs) {
 }
 
 TEST_F(PathsTest, RememberedGameFolderFromSettings) {
-    const fs::path game = m_dir.Path() / "Jogo #1";
+    const fs::path game = m_dir.path() / "Jogo #1";
     MakeGame(game);
     WriteFile(fs::path(m_user) / "settings.toml", "[Paths]\r\nGame = \"" + game.string() + "\" # saved\r\n");
     ASSERT_TRUE(InitWith({"--userdata", m_user}));
@@ -187,8 +161,8 @@ protected:
     void SetUp() override {
         PathsTest::SetUp();
         m_oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-        m_answers = m_dir.Path() / "answers";
-        m_log = m_dir.Path() / "dialogs.log";
+        m_answers = m_dir.path() / "answers";
+        m_log = m_dir.path() / "dialogs.log";
         setenv("PATH", (fs::path(VELKOR_SOURCE_DIR) / "tests/support/bin").c_str(), 1);
         setenv("STANDIN_ANSWERS", m_answers.c_str(), 1);
         setenv("STANDIN_LOG", m_log.c_str(), 1);
@@ -203,8 +177,8 @@ protected:
 };
 
 TEST_F(PathsPickerTest, AsksUntilAGameFolderIsChosen) {
-    const fs::path bad = m_dir.Path() / "empty";
-    const fs::path good = m_dir.Path() / "dump";
+    const fs::path bad = m_dir.path() / "empty";
+    const fs::path good = m_dir.path() / "dump";
     fs::create_directories(bad);
     MakeGame(good);
     WriteFile(m_answers, "0 " + bad.string() + "\n0\n0 " + good.string() + "\n");

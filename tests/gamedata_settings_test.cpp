@@ -1,5 +1,8 @@
 // settings.toml: the value grammar and the remembered game folder, on real
 // files, including files that are not text or not files at all.
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -18,30 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        fs::path parent = base && *base ? fs::path(base) : fs::path("/tmp");
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        std::string pattern = (parent / "gamedata-settings-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 TEST(SettingsValue, TrimTouchesOnlySpacesTabsAndLineEnds) {
     EXPECT_EQ(settings::Trim(" \t\r\n a b \n\r\t "), "a b");
@@ -102,27 +83,27 @@ TEST(SettingsGameFolder, TableOfFiles) {
         {"empty", "", ""},
     };
     TempDir dir;
-    ASSERT_FALSE(dir.Path().empty());
+    ASSERT_FALSE(dir.path().empty());
     for (const Case& c : cases) {
-        WriteFile(dir.Path() / "settings.toml", c.text);
-        EXPECT_EQ(settings::ReadGameFolder(dir.Path()), c.game) << c.name;
+        WriteFile(dir.path() / "settings.toml", c.text);
+        EXPECT_EQ(settings::ReadGameFolder(dir.path()), c.game) << c.name;
         EXPECT_EQ(settings::GameFolderFromText(c.text), c.game) << c.name;
     }
 }
 
 TEST(SettingsGameFolder, MissingFileOrFolderGivesEmpty) {
     TempDir dir;
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "");
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path() / "absent"), "");
-    fs::create_directory(dir.Path() / "settings.toml");
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "");
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "");
+    EXPECT_EQ(settings::ReadGameFolder(dir.path() / "absent"), "");
+    fs::create_directory(dir.path() / "settings.toml");
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "");
 }
 
 // Opening a FIFO for reading would wait for a writer forever.
 TEST(SettingsGameFolder, FifoIsRefusedWithoutBlocking) {
     TempDir dir;
-    ASSERT_EQ(::mkfifo((dir.Path() / "settings.toml").c_str(), 0600), 0);
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "");
+    ASSERT_EQ(::mkfifo((dir.path() / "settings.toml").c_str(), 0600), 0);
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "");
 }
 
 TEST(SettingsGameFolder, BinaryJunkAndHugeLines) {
@@ -130,23 +111,23 @@ TEST(SettingsGameFolder, BinaryJunkAndHugeLines) {
     std::mt19937 random(1234);
     std::string junk(256 * 1024, '\0');
     for (char& c : junk) c = static_cast<char>(random());
-    WriteFile(dir.Path() / "settings.toml", junk);
-    settings::ReadGameFolder(dir.Path());  // any answer, no crash
+    WriteFile(dir.path() / "settings.toml", junk);
+    settings::ReadGameFolder(dir.path());  // any answer, no crash
 
     // Junk before the real lines does not hide them.
     std::string text = junk;
     text += "\n[paths]\ngame = /after/junk\n";
-    WriteFile(dir.Path() / "settings.toml", text);
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "/after/junk");
+    WriteFile(dir.path() / "settings.toml", text);
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "/after/junk");
 
     // One 10 MB line, with no line feed at all, and as the value itself.
     const std::string big(10 * 1024 * 1024, 'x');
-    WriteFile(dir.Path() / "settings.toml", big);
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "");
-    WriteFile(dir.Path() / "settings.toml", "[paths]\ngame = \"" + big + "\"");
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), big);
-    WriteFile(dir.Path() / "settings.toml", big + "\n[paths]\ngame = /after/big");
-    EXPECT_EQ(settings::ReadGameFolder(dir.Path()), "/after/big");
+    WriteFile(dir.path() / "settings.toml", big);
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "");
+    WriteFile(dir.path() / "settings.toml", "[paths]\ngame = \"" + big + "\"");
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), big);
+    WriteFile(dir.path() / "settings.toml", big + "\n[paths]\ngame = /after/big");
+    EXPECT_EQ(settings::ReadGameFolder(dir.path()), "/after/big");
 }
 
 TEST(SettingsValues, DefaultsAndLanguage) {

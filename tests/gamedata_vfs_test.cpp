@@ -1,6 +1,9 @@
 // The virtual file system on real folder trees whose names on disk are in
 // mixed case: device prefixes, "..", mods over the dump, listings, wildcards,
 // content mounts and the folder-listing cache.
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -21,31 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        fs::path parent = base && *base ? fs::path(base) : fs::path("/tmp");
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        std::string pattern = (parent / "gamedata-vfs-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& file, const std::string& bytes = "x") {
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 // Moves a folder's modification time an hour back, so that its listing is
 // old enough to be kept.
@@ -62,14 +42,14 @@ void AgeFolder(const fs::path& folder, time_t seconds = 0) {
 class VfsTree : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_dir.Path().empty());
-        m_game = m_dir.Path() / "game";
-        m_mods = m_dir.Path() / "mods";
-        m_user = m_dir.Path() / "userdata";
+        ASSERT_FALSE(m_dir.path().empty());
+        m_game = m_dir.path() / "game";
+        m_mods = m_dir.path() / "mods";
+        m_user = m_dir.path() / "userdata";
         WriteFile(m_game / "Default.Rcf", "dump");
         WriteFile(m_game / "english.rcf", "dump");
         WriteFile(m_game / "Art" / "Menu.P3D", "dump");
-        WriteFile(m_dir.Path() / "outside.txt", "secret");
+        WriteFile(m_dir.path() / "outside.txt", "secret");
         fs::create_directories(m_mods);
     }
     void InitVfs() { vfs::Init({m_game, m_mods, m_user}); }
@@ -101,10 +81,10 @@ TEST_F(VfsTree, EveryGameDeviceNameFindsTheFileWhateverItsCase) {
 }
 
 TEST_F(VfsTree, LinksAndOddFolders) {
-    WriteFile(m_dir.Path() / "elsewhere" / "Inner.BIN", "i");
-    fs::create_directory_symlink(m_dir.Path() / "elsewhere", m_game / "Linked");
+    WriteFile(m_dir.path() / "elsewhere" / "Inner.BIN", "i");
+    fs::create_directory_symlink(m_dir.path() / "elsewhere", m_game / "Linked");
     fs::create_symlink(m_game / "english.rcf", m_game / "Voice.Rcf");
-    fs::create_symlink(m_dir.Path() / "nowhere", m_game / "Dangling.bin");
+    fs::create_symlink(m_dir.path() / "nowhere", m_game / "Dangling.bin");
     InitVfs();
     EXPECT_EQ(Find("d:\\LINKED\\inner.bin")->host, m_game / "Linked" / "Inner.BIN");
     EXPECT_EQ(Find("d:\\voice.rcf")->host, m_game / "Voice.Rcf");
@@ -238,7 +218,7 @@ TEST_F(VfsTree, ModsOverrideTheDumpInLoadOrder) {
     EXPECT_EQ(top->host, m_mods / "ModB" / "DEFAULT.RCF");
     EXPECT_EQ(vfs::Mods()[0].root, m_mods / "ModB");
 
-    vfs::AddMod({"extra", m_dir.Path() / "extra"});
+    vfs::AddMod({"extra", m_dir.path() / "extra"});
     EXPECT_EQ(vfs::Mods().back().name, "extra");
     InitVfs();  // the list is rebuilt from the folder
     EXPECT_EQ(vfs::Mods().size(), 4u);
@@ -369,8 +349,8 @@ TEST(VfsWildcard, MatchTable) {
 
 TEST_F(VfsTree, ContentMounts) {
     InitVfs();
-    const fs::path first = m_dir.Path() / "content1";
-    const fs::path second = m_dir.Path() / "content2";
+    const fs::path first = m_dir.path() / "content1";
+    const fs::path second = m_dir.path() / "content2";
     WriteFile(first / "Save.DAT", "1");
     WriteFile(second / "save.dat", "2");
 
@@ -426,7 +406,7 @@ TEST_F(VfsTree, ListingCacheSeesChanges) {
     WriteFile(m_game / "Sub" / "One.bin");
     AgeFolder(m_game / "Sub", 1000000000);
     EXPECT_TRUE(Find("D:\\sub\\ONE.BIN"));
-    fs::rename(m_game / "Sub", m_dir.Path() / "oldsub");
+    fs::rename(m_game / "Sub", m_dir.path() / "oldsub");
     WriteFile(m_game / "Sub" / "Two.bin");
     AgeFolder(m_game / "Sub", 1000000000);
     EXPECT_FALSE(Find("D:\\sub\\ONE.BIN"));
@@ -436,9 +416,9 @@ TEST_F(VfsTree, ListingCacheSeesChanges) {
 // The art loader looks files up on a worker thread while the main thread may
 // mount content; the listing cache and the content table are shared.
 TEST_F(VfsTree, LookupsFromSeveralThreads) {
-    WriteFile(m_dir.Path() / "dlc" / "Pack.BIN", "p");
+    WriteFile(m_dir.path() / "dlc" / "Pack.BIN", "p");
     InitVfs();
-    ASSERT_TRUE(vfs::MountContent("dlc", m_dir.Path() / "dlc"));
+    ASSERT_TRUE(vfs::MountContent("dlc", m_dir.path() / "dlc"));
     std::vector<std::thread> workers;
     std::vector<int> misses(4, 0);
     for (int t = 0; t < 4; ++t) {
@@ -452,7 +432,7 @@ TEST_F(VfsTree, LookupsFromSeveralThreads) {
         });
     }
     for (int i = 0; i < 200; ++i) {
-        vfs::MountContent("DLC", m_dir.Path() / "dlc");
+        vfs::MountContent("DLC", m_dir.path() / "dlc");
         if (i % 50 == 0) AgeFolder(m_game);
     }
     for (std::thread& worker : workers) worker.join();

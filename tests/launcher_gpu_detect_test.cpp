@@ -7,6 +7,9 @@
 // reads only when a process starts, so every detection runs in a fresh copy
 // of this test program (the disabled test GpuDetectChild.DISABLED_Detect)
 // that writes its answer to a file.
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -33,31 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        std::error_code ec;
-        fs::create_directories(base && *base ? base : "/tmp", ec);
-        std::string pattern = std::string(base && *base ? base : "/tmp") + "/gpu_detect_XXXXXX";
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    const fs::path& path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::ReadFile;
+using testsupport::TempDir;
 
 // Temporarily sets (or, with nullptr, removes) an environment variable.
 class ScopedEnv {

@@ -4,6 +4,8 @@
 // temporary probe folder, the real program as the probe child (VelkorLauncher
 // --probe-dlss), stand-in DLSS modules of ours that answer as a test asks, and
 // UpdateGpuCheck taking the decision.
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -31,6 +33,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
 const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
 
 const char* const NVIDIA_DGPU = "10de|discrete|1.3|NVIDIA GeForce RTX 4070";
@@ -53,18 +58,6 @@ private:
     std::string m_name, m_old;
     bool m_had = false;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << content;
-}
 
 // The value after "<key> " in the stand-in module's record of its call.
 std::string Recorded(const std::string& record, const std::string& key) {

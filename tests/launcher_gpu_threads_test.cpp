@@ -1,6 +1,8 @@
 // The threads of the DLSS check: the GPU-check thread, the probe thread and
 // the main thread that polls the answer and shuts down. Run under
 // ThreadSanitizer (-DVELKOR_TSAN=ON) these scenes must stay free of reports.
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -27,6 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ReadFile;
+
 // The GPU detection sees an NVIDIA GPU through the stand-in Vulkan loader.
 const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
 
@@ -48,13 +52,6 @@ private:
     std::string m_name, m_old;
     bool m_had = false;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // Process ids of the stand-in module's calls, in order.
 std::vector<pid_t> ProbeCalls(const fs::path& record) {

@@ -2,6 +2,9 @@
 // where it looks for the game, mods, user data, languages and data, as its
 // VelkorSetup.log tells. Run with --autostart so that no dialog opens, with
 // HOME and the XDG folders in a temporary folder.
+#include "tests/support/files.h"
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -21,38 +24,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class TempDir {
-public:
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        fs::path parent = base && *base ? fs::path(base) : fs::path("/tmp");
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        std::string pattern = (parent / "launcher-layout-XXXXXX").string();
-        if (::mkdtemp(pattern.data())) m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!m_path.empty()) fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const fs::path& file, const std::string& bytes = "x") {
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 void MakeGame(const fs::path& folder) {
     WriteFile(folder / "default.xex");
@@ -66,8 +40,8 @@ bool HasLine(const std::string& log, const std::string& line) {
 class LayoutTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(m_dir.Path().empty());
-        m_home = m_dir.Path() / "home";
+        ASSERT_FALSE(m_dir.path().empty());
+        m_home = m_dir.path() / "home";
         fs::create_directories(m_home / ".config");
         fs::create_directories(m_home / ".local/share");
         fs::create_directories(m_home / ".cache");
@@ -102,7 +76,7 @@ protected:
             "SDL_VIDEO_DRIVER=offscreen",
             "SDL_AUDIO_DRIVER=dummy",
             "VELKOR_SETUP_LANGUAGE=en",
-            "STANDIN_LOG=" + (m_dir.Path() / "dialogs.log").string(),
+            "STANDIN_LOG=" + (m_dir.path() / "dialogs.log").string(),
         };
         std::vector<char*> argv, envp;
         for (auto& a : argStore) argv.push_back(a.data());
@@ -113,7 +87,7 @@ protected:
         pid_t pid = ::fork();
         if (pid == 0) {
             ::setpgid(0, 0);
-            if (::chdir(m_dir.Path().c_str()) != 0) _exit(126);
+            if (::chdir(m_dir.path().c_str()) != 0) _exit(126);
             ::execve(argv[0], argv.data(), envp.data());
             _exit(127);
         }
@@ -167,7 +141,7 @@ protected:
 };
 
 TEST_F(LayoutTest, InstalledLayoutKeepsModsAndUserDataNextToTheProgram) {
-    const fs::path inst = m_dir.Path() / "Velkor";
+    const fs::path inst = m_dir.path() / "Velkor";
     const fs::path exe = Install(inst);
     fs::create_directories(inst / "VelkorRecomp" / "languages");
     fs::create_directories(inst / "VelkorRecomp" / "data");
@@ -190,9 +164,9 @@ TEST_F(LayoutTest, InstalledLayoutKeepsModsAndUserDataNextToTheProgram) {
 }
 
 TEST_F(LayoutTest, PlainLayoutSourcesOfTheGameFolder) {
-    const fs::path plain = m_dir.Path() / "plain";
+    const fs::path plain = m_dir.path() / "plain";
     const fs::path exe = Install(plain);
-    const fs::path dump = m_dir.Path() / "My Dump #1";
+    const fs::path dump = m_dir.path() / "My Dump #1";
     MakeGame(dump);
     const std::string missingData = " (missing: no subtitles text, symbols or HD AI Remaster)";
 
@@ -224,13 +198,13 @@ TEST_F(LayoutTest, PlainLayoutSourcesOfTheGameFolder) {
         << log;
 
     // --game wins, even for a folder without the game files, and takes other folders along.
-    const fs::path given = m_dir.Path() / "given";
+    const fs::path given = m_dir.path() / "given";
     fs::create_directories(given);
-    log = Run(exe, {"--game", given.string(), "--mods", (m_dir.Path() / "m").string(), "--userdata",
-                    (m_dir.Path() / "u").string()});
+    log = Run(exe, {"--game", given.string(), "--mods", (m_dir.path() / "m").string(), "--userdata",
+                    (m_dir.path() / "u").string()});
     EXPECT_TRUE(HasLine(log, "[paths] game " + given.string() + " (--game)")) << log;
-    EXPECT_TRUE(HasLine(log, "[paths] mods " + (m_dir.Path() / "m").string() + ", userdata " +
-                                 (m_dir.Path() / "u").string()))
+    EXPECT_TRUE(HasLine(log, "[paths] mods " + (m_dir.path() / "m").string() + ", userdata " +
+                                 (m_dir.path() / "u").string()))
         << log;
 
     // A remembered folder without the game files is reported and dropped.
@@ -239,11 +213,11 @@ TEST_F(LayoutTest, PlainLayoutSourcesOfTheGameFolder) {
     log = Run(exe);
     EXPECT_TRUE(HasLine(log, "[paths] " + dump.string() + " (settings.toml) has no default.xex / default.rcf")) << log;
     EXPECT_TRUE(HasLine(log, "[paths] no game folder yet")) << log;
-    EXPECT_FALSE(fs::exists(m_dir.Path() / "dialogs.log"));  // never asked
+    EXPECT_FALSE(fs::exists(m_dir.path() / "dialogs.log"));  // never asked
 }
 
 TEST_F(LayoutTest, DevelopmentCheckoutTakesFoldersFromTheProject) {
-    const fs::path project = m_dir.Path() / "checkout";
+    const fs::path project = m_dir.path() / "checkout";
     const fs::path exe = Install(project / "build");
     WriteFile(project / "CMakeLists.txt", "project(x)\n");
     fs::create_directories(project / "runtime");

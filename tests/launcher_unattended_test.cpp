@@ -3,6 +3,8 @@
 // --shots in single-file mode and without a payload, with the stand-in setup
 // script doing the work. Checked from outside: exit status, the numbered
 // screenshot series, setup.log and VelkorSetup.log.
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -28,17 +30,8 @@ extern char** environ;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 // Names of the PNG files in `folder`, sorted.
 std::vector<std::string> Shots(const fs::path& folder) {

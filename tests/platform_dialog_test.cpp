@@ -2,6 +2,8 @@
 // stand-in zenity and kdialog of tests/support/bin on PATH.
 #include "runtime/platform/platform.h"
 
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -19,17 +21,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 // JSON string literal as python's json.dumps writes it for the texts used here.
 std::string Json(const std::string& text) {

@@ -1,6 +1,8 @@
 // plat::File and the file status functions on real files.
 #include "runtime/platform/file.h"
 
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <dirent.h>
@@ -26,6 +28,9 @@ using plat::FileError;
 
 namespace {
 
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
 class PlatFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -44,18 +49,6 @@ protected:
     }
     fs::path dir;
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteFile(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
 
 size_t OpenDescriptors() {
     size_t count = 0;

@@ -2,6 +2,8 @@
 // mode of the platform layer, as the installer meets them.
 #include "runtime/platform/platform.h"
 
+#include "tests/support/files.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,6 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ReadFile;
+
 struct TempDir {
     fs::path path;
     TempDir() {
@@ -37,13 +41,6 @@ struct TempDir {
         if (!path.empty()) fs::remove_all(path, ec);
     }
 };
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
 
 bool WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
