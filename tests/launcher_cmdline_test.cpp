@@ -1,5 +1,7 @@
 // The command line: the switch table, the probe child mode, and the dump
 // steps of start-up that decide which game folder reaches the folder resolution.
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -15,6 +17,8 @@ namespace fs = std::filesystem;
 using Args = std::vector<std::string>;
 
 namespace {
+
+using testsupport::TempDir;
 
 struct Expect {
     Args pathArgs;                // after the program name
@@ -131,21 +135,6 @@ TEST(ScanCommandLine, StartsFromTheGivenChoices) {
 
 // --- The dump steps -----------------------------------------------------------
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        fs::create_directories(root);
-        std::string pattern = (root / "cmdline-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 void MakeDump(const fs::path& folder) {
     fs::create_directories(folder / "shaders");
     for (const char* name : {"default.rcf", "english.rcf", "sound1.rcf", "sound2.rcf"})
@@ -165,17 +154,17 @@ int QuitEveryTime(const char*, const std::string&, std::initializer_list<const c
 class GameFolderSteps : public ::testing::Test {
 protected:
     TempDir t;
-    fs::path good = t.path / "good";
-    fs::path bad = t.path / "bad";
-    fs::path exeDir = t.path / "exe";
+    fs::path good = t.path() / "good";
+    fs::path bad = t.path() / "bad";
+    fs::path exeDir = t.path() / "exe";
 
     void SetUp() override {
         MakeDump(good);
         fs::create_directories(bad);
         fs::create_directories(exeDir);
         setenv("PATH", VELKOR_SOURCE_DIR "/tests/support/bin:/usr/bin:/bin", 1);
-        setenv("STANDIN_LOG", (t.path / "standin.log").c_str(), 1);
-        setenv("STANDIN_ANSWERS", (t.path / "answers").c_str(), 1);
+        setenv("STANDIN_LOG", (t.path() / "standin.log").c_str(), 1);
+        setenv("STANDIN_ANSWERS", (t.path() / "answers").c_str(), 1);
         g_questionsAsked = 0;
         SetAskButtonsForTesting(QuitEveryTime);
     }
@@ -183,12 +172,12 @@ protected:
 
     // The folder picker's answer: empty cancels.
     void Pick(const fs::path& folder) {
-        fs::remove(t.path / "answers.pos");
-        std::ofstream(t.path / "answers") << (folder.empty() ? "1" : "0 " + folder.string()) << "\n";
+        fs::remove(t.path() / "answers.pos");
+        std::ofstream(t.path() / "answers") << (folder.empty() ? "1" : "0 " + folder.string()) << "\n";
     }
     int Pickers() {
         int n = 0;
-        std::ifstream in(t.path / "standin.log");
+        std::ifstream in(t.path() / "standin.log");
         for (std::string line; std::getline(in, line);) n += line.find("--file-selection") != std::string::npos;
         return n;
     }
@@ -245,7 +234,7 @@ TEST_F(GameFolderSteps, DistGameNextToTheProgramIsUsed) {
 }
 
 TEST_F(GameFolderSteps, WithoutGameTheChosenFolderIsAppended) {
-    Pick(t.path); // the parent: the dump in its sub-folder "good" is found
+    Pick(t.path()); // the parent: the dump in its sub-folder "good" is found
     Args p = {"prog"};
     EXPECT_TRUE(ResolveGameFolder(p, false, false, exeDir));
     EXPECT_EQ(p, (Args{"prog", "--game", good.string()}));

@@ -1,5 +1,7 @@
 // The dump check, the search under a picked parent folder, and the dump prompt
 // driven through the zenity stand-in.
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -22,21 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        fs::create_directories(root);
-        std::string pattern = (root / "dump-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::permissions(path, fs::perms::all, ec);
-        fs::remove_all(path, ec);
-    }
-};
+using testsupport::TempDir;
 
 void WriteFile(const fs::path& p, const std::string& data) {
     fs::create_directories(p.parent_path());
@@ -181,7 +169,7 @@ TEST(CheckDump, Verdicts) {
     int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path folder = c.make(t.path / std::to_string(n++));
+        const fs::path folder = c.make(t.path() / std::to_string(n++));
         ExpectProblem(CheckDump(folder), c.expected);
     }
 }
@@ -189,30 +177,30 @@ TEST(CheckDump, Verdicts) {
 TEST(CheckDump, UnreadableXexIsTheWrongVersionWithNoDigest) {
     if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
     TempDir t;
-    MakeDump(t.path);
-    fs::permissions(t.path / "default.xex", fs::perms::none);
-    ExpectProblem(CheckDump(t.path), WrongVersion("..."));
+    MakeDump(t.path());
+    fs::permissions(t.path() / "default.xex", fs::perms::none);
+    ExpectProblem(CheckDump(t.path()), WrongVersion("..."));
 }
 
 TEST(CheckDump, SyntheticXexHasTheExpectedDigest) {
     TempDir t;
-    WriteFile(t.path / "x", SyntheticXex());
-    EXPECT_EQ(Sha256File(t.path / "x"), VELKOR_SYNTHETIC_XEX_SHA256);
+    WriteFile(t.path() / "x", SyntheticXex());
+    EXPECT_EQ(Sha256File(t.path() / "x"), VELKOR_SYNTHETIC_XEX_SHA256);
 }
 
 TEST(FindDumpIn, PicksTheFolderOrADirectSubFolder) {
     TempDir t;
-    MakeDump(t.path / "dump");
-    MakeDump(t.path / "deep" / "one" / "dump");
-    fs::create_directories(t.path / "decoy" / "default.xex"); // a folder named default.xex
-    fs::create_directories(t.path / "decoyparent" / "decoy" / "default.xex");
+    MakeDump(t.path() / "dump");
+    MakeDump(t.path() / "deep" / "one" / "dump");
+    fs::create_directories(t.path() / "decoy" / "default.xex"); // a folder named default.xex
+    fs::create_directories(t.path() / "decoyparent" / "decoy" / "default.xex");
 
-    EXPECT_EQ(FindDumpIn(t.path / "dump"), t.path / "dump");
-    EXPECT_EQ(FindDumpIn(t.path), t.path / "dump");
-    EXPECT_EQ(FindDumpIn(t.path / "deep"), t.path / "deep");
-    EXPECT_EQ(FindDumpIn(t.path / "deep" / "one"), t.path / "deep" / "one" / "dump");
-    EXPECT_EQ(FindDumpIn(t.path / "decoyparent"), t.path / "decoyparent");
-    EXPECT_EQ(FindDumpIn(t.path / "missing"), t.path / "missing");
+    EXPECT_EQ(FindDumpIn(t.path() / "dump"), t.path() / "dump");
+    EXPECT_EQ(FindDumpIn(t.path()), t.path() / "dump");
+    EXPECT_EQ(FindDumpIn(t.path() / "deep"), t.path() / "deep");
+    EXPECT_EQ(FindDumpIn(t.path() / "deep" / "one"), t.path() / "deep" / "one" / "dump");
+    EXPECT_EQ(FindDumpIn(t.path() / "decoyparent"), t.path() / "decoyparent");
+    EXPECT_EQ(FindDumpIn(t.path() / "missing"), t.path() / "missing");
 }
 
 TEST(AskButtons, WithoutAMessageBoxSystemItAnswersMinusOne) {
@@ -245,12 +233,12 @@ const char* const LANGUAGE_VARS[] = {"VELKOR_SETUP_LANGUAGE", "LANGUAGE", "LC_AL
 class AskForDumpTest : public ::testing::Test {
 protected:
     TempDir t;
-    fs::path standinLog = t.path / "standin.log";
+    fs::path standinLog = t.path() / "standin.log";
 
     void SetUp() override {
         setenv("PATH", VELKOR_SOURCE_DIR "/tests/support/bin:/usr/bin:/bin", 1);
         setenv("STANDIN_LOG", standinLog.c_str(), 1);
-        setenv("STANDIN_ANSWERS", (t.path / "answers").c_str(), 1);
+        setenv("STANDIN_ANSWERS", (t.path() / "answers").c_str(), 1);
         for (const char* v : LANGUAGE_VARS) unsetenv(v);
         g_questions.clear();
         g_answers.clear();
@@ -260,8 +248,8 @@ protected:
 
     // Answers of the folder picker, one per call: "1" cancels, "0 <folder>" picks.
     void Picks(const std::vector<std::string>& answers) {
-        fs::remove(t.path / "answers.pos");
-        std::ofstream out(t.path / "answers");
+        fs::remove(t.path() / "answers.pos");
+        std::ofstream out(t.path() / "answers");
         for (const std::string& a : answers) out << a << "\n";
     }
     std::vector<std::string> PickerCalls() {
@@ -302,31 +290,31 @@ TEST_F(AskForDumpTest, CancelThenQuit) {
 }
 
 TEST_F(AskForDumpTest, CancelThenChooseThenAGoodFolder) {
-    MakeDump(t.path / "good");
-    Picks({"1", "0 " + (t.path / "good").string()});
+    MakeDump(t.path() / "good");
+    Picks({"1", "0 " + (t.path() / "good").string()});
     g_answers = {0};
-    EXPECT_EQ(AskForDump(nullptr), t.path / "good");
+    EXPECT_EQ(AskForDump(nullptr), t.path() / "good");
     EXPECT_EQ(g_questions.size(), 1u);
     EXPECT_EQ(PickerCalls().size(), 2u);
 }
 
 TEST_F(AskForDumpTest, AQuestionThatCannotBeShownEndsTheLoop) {
-    Picks({"1", "0 " + t.path.string()});
+    Picks({"1", "0 " + t.path().string()});
     g_answers = {-1};
     EXPECT_TRUE(AskForDump(nullptr).empty());
     EXPECT_EQ(PickerCalls().size(), 1u);
 }
 
 TEST_F(AskForDumpTest, WrongFolderThenRetryThenAGoodFolder) {
-    fs::create_directories(t.path / "wrong");
-    MakeDump(t.path / "games" / "velkor");
-    Picks({"0 " + (t.path / "wrong").string(), "0 " + (t.path / "games").string()});
+    fs::create_directories(t.path() / "wrong");
+    MakeDump(t.path() / "games" / "velkor");
+    Picks({"0 " + (t.path() / "wrong").string(), "0 " + (t.path() / "games").string()});
     g_answers = {0};
-    EXPECT_EQ(AskForDump(nullptr), t.path / "games" / "velkor"); // the parent picks its sub-folder
+    EXPECT_EQ(AskForDump(nullptr), t.path() / "games" / "velkor"); // the parent picks its sub-folder
     ASSERT_EQ(g_questions.size(), 1u);
     EXPECT_EQ(g_questions[0].title, EN_TITLE);
     EXPECT_EQ(g_questions[0].text,
-              (t.path / "wrong").string() +
+              (t.path() / "wrong").string() +
                   "\n\nThis is not the folder of the game (no default.xex).\nMissing: default.xex, default.rcf, "
                   "english.rcf, sound1.rcf, sound2.rcf, shaders\\" +
                   "\n\nChoose the folder with the files of your game disc (default.xex, default.rcf, english.rcf, "
@@ -336,13 +324,13 @@ TEST_F(AskForDumpTest, WrongFolderThenRetryThenAGoodFolder) {
 }
 
 TEST_F(AskForDumpTest, WrongVersionThenCancel) {
-    MakeDump(t.path / "old", "", "hello");
-    Picks({"0 " + (t.path / "old").string()});
+    MakeDump(t.path() / "old", "", "hello");
+    Picks({"0 " + (t.path() / "old").string()});
     g_answers = {1};
     EXPECT_TRUE(AskForDump(nullptr).empty());
     ASSERT_EQ(g_questions.size(), 1u);
     EXPECT_EQ(g_questions[0].text,
-              (t.path / "old").string() +
+              (t.path() / "old").string() +
                   "\n\nThis default.xex is not the version the port supports.\nIt needs Velkor of the Ombrax for "
                   "Xbox 360 (retail disc, title 4D5A0F31); SHA-256 2cf24dba5fb0a30e...\n\nChoose the folder "
                   "with the files of your game disc (default.xex, default.rcf, english.rcf, sound1.rcf, "
@@ -383,13 +371,13 @@ TEST_F(AskForDumpTest, LanguageFollowsTheEnvironment) {
 
 TEST_F(AskForDumpTest, PortugueseProblemText) {
     setenv("LANGUAGE", "pt_BR", 1);
-    MakeDump(t.path / "partial", "shaders");
-    Picks({"0 " + (t.path / "partial").string()});
+    MakeDump(t.path() / "partial", "shaders");
+    Picks({"0 " + (t.path() / "partial").string()});
     g_answers = {1};
     EXPECT_TRUE(AskForDump(nullptr).empty());
     ASSERT_EQ(g_questions.size(), 1u);
     EXPECT_EQ(g_questions[0].text,
-              (t.path / "partial").string() +
+              (t.path() / "partial").string() +
                   "\n\nOs arquivos do jogo estão incompletos.\nFaltam: shaders\\\n\nEscolha a pasta com os arquivos "
                   "do seu disco do jogo (default.xex, default.rcf, english.rcf, sound1.rcf, sound2.rcf e shaders/).");
     EXPECT_EQ(g_questions[0].buttons, (std::vector<std::string>{"Tentar de novo", "Cancelar"}));
@@ -397,8 +385,8 @@ TEST_F(AskForDumpTest, PortugueseProblemText) {
 
 TEST_F(AskForDumpTest, ChoosingAnotherGameFolderRestartsWithIt) {
     // The restarted installer is a stand-in that records its arguments.
-    const fs::path restarted = t.path / "restarted.sh";
-    const std::string args = (t.path / "args").string();
+    const fs::path restarted = t.path() / "restarted.sh";
+    const std::string args = (t.path() / "args").string();
     std::ofstream(restarted) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << args << ".part' && mv '" << args
                              << ".part' '" << args << "'\n";
     fs::permissions(restarted, fs::perms::owner_all);
@@ -410,17 +398,17 @@ TEST_F(AskForDumpTest, ChoosingAnotherGameFolderRestartsWithIt) {
     ChooseInstallerGameFolder();
     EXPECT_EQ(g_passArgs, (std::vector<std::string>{"--mods", "/m"}));
 
-    MakeDump(t.path / "dump");
-    Picks({"0 " + (t.path / "dump").string()});
+    MakeDump(t.path() / "dump");
+    Picks({"0 " + (t.path() / "dump").string()});
     ChooseInstallerGameFolder();
-    EXPECT_EQ(g_passArgs, (std::vector<std::string>{"--game", (t.path / "dump").string()}));
-    for (int i = 0; i < 500 && !fs::exists(t.path / "args"); ++i) usleep(10000);
-    std::ifstream in(t.path / "args");
+    EXPECT_EQ(g_passArgs, (std::vector<std::string>{"--game", (t.path() / "dump").string()}));
+    for (int i = 0; i < 500 && !fs::exists(t.path() / "args"); ++i) usleep(10000);
+    std::ifstream in(t.path() / "args");
     std::string first, second;
     std::getline(in, first);
     std::getline(in, second);
     EXPECT_EQ(first, "--game");
-    EXPECT_EQ(second, (t.path / "dump").string());
+    EXPECT_EQ(second, (t.path() / "dump").string());
     unsetenv("APPIMAGE");
     g_passArgs.clear();
 }
@@ -428,21 +416,21 @@ TEST_F(AskForDumpTest, ChoosingAnotherGameFolderRestartsWithIt) {
 TEST(InstalledGameFolder, CopyThenRememberedFolderThenNothing) {
     TempDir t;
     g_inst.bundle = true;
-    g_inst.installDir = t.path / "install";
+    g_inst.installDir = t.path() / "install";
     const fs::path play = PlayDir();
     ASSERT_EQ(play, g_inst.installDir);
     EXPECT_TRUE(InstalledGameFolder().empty());
 
-    MakeDump(t.path / "mydump");
-    WriteFile(play / "userdata" / "settings.toml", "[paths]\ngame = \"" + (t.path / "mydump").string() + "\"\n");
-    EXPECT_EQ(InstalledGameFolder(), t.path / "mydump");
+    MakeDump(t.path() / "mydump");
+    WriteFile(play / "userdata" / "settings.toml", "[paths]\ngame = \"" + (t.path() / "mydump").string() + "\"\n");
+    EXPECT_EQ(InstalledGameFolder(), t.path() / "mydump");
 
     WriteFile(play / "game" / "default.xex", "x"); // only the two main files are looked at here
     WriteFile(play / "game" / "default.rcf", "x");
     EXPECT_EQ(InstalledGameFolder(), play / "game");
 
     fs::remove_all(play / "game");
-    WriteFile(play / "userdata" / "settings.toml", "[paths]\ngame = \"" + (t.path / "gone").string() + "\"\n");
+    WriteFile(play / "userdata" / "settings.toml", "[paths]\ngame = \"" + (t.path() / "gone").string() + "\"\n");
     EXPECT_TRUE(InstalledGameFolder().empty());
     g_inst.bundle = false;
     g_inst.installDir.clear();

@@ -10,6 +10,8 @@
 #include "tests/support/files.h"
 #include "tests/support/temp_dir.h"
 
+#include "tests/support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -36,26 +38,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ScopedEnv;
+
 using testsupport::ReadFile;
 using testsupport::TempDir;
-
-// Temporarily sets (or, with nullptr, removes) an environment variable.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (m_had) setenv(m_name.c_str(), m_old.c_str(), 1);
-        else unsetenv(m_name.c_str());
-    }
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
 
 struct Detected {
     bool ran = false;

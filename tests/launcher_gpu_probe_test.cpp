@@ -6,6 +6,8 @@
 // UpdateGpuCheck taking the decision.
 #include "tests/support/files.h"
 
+#include "tests/support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -33,31 +35,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ScopedEnv;
+
 using testsupport::ReadFile;
 using testsupport::WriteFile;
 
 const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
 
 const char* const NVIDIA_DGPU = "10de|discrete|1.3|NVIDIA GeForce RTX 4070";
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (m_had) setenv(m_name.c_str(), m_old.c_str(), 1);
-        else unsetenv(m_name.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
 
 // The value after "<key> " in the stand-in module's record of its call.
 std::string Recorded(const std::string& record, const std::string& key) {

@@ -3,6 +3,8 @@
 // ThreadSanitizer (-DVELKOR_TSAN=ON) these scenes must stay free of reports.
 #include "tests/support/files.h"
 
+#include "tests/support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -29,29 +31,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::ScopedEnv;
+
 using testsupport::ReadFile;
 
 // The GPU detection sees an NVIDIA GPU through the stand-in Vulkan loader.
 const bool g_standinVulkan = RestartWithStandinVulkan(VELKOR_VULKAN_STANDIN_DIR);
-
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old, m_had = true;
-        if (value) setenv(name, value, 1);
-        else unsetenv(name);
-    }
-    ~ScopedEnv() {
-        if (m_had) setenv(m_name.c_str(), m_old.c_str(), 1);
-        else unsetenv(m_name.c_str());
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    std::string m_name, m_old;
-    bool m_had = false;
-};
 
 // Process ids of the stand-in module's calls, in order.
 std::vector<pid_t> ProbeCalls(const fs::path& record) {

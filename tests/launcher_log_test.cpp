@@ -1,6 +1,8 @@
 // The log file VelkorSetup.log. The log is opened once per process next to the
 // running program, so each case runs a copy of this test program, placed in a
 // folder of the case's choosing, as a log writer (see LOG_CHILD below).
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -22,6 +24,8 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+using testsupport::TempDir;
 
 constexpr int THREADS = 8;
 constexpr int LINES_PER_THREAD = 400;
@@ -50,21 +54,6 @@ constexpr int LINES_PER_THREAD = 400;
     _exit(0);
 }();
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        fs::create_directories(root);
-        std::string pattern = (root / "log-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
-
 std::string Read(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::stringstream s;
@@ -75,8 +64,8 @@ std::string Read(const fs::path& p) {
 class LogTest : public ::testing::Test {
 protected:
     TempDir t;
-    fs::path programDir = t.path / "program";
-    fs::path tmpDir = t.path / "tmp";
+    fs::path programDir = t.path() / "program";
+    fs::path tmpDir = t.path() / "tmp";
 
     void SetUp() override {
         fs::create_directories(programDir);
@@ -133,10 +122,10 @@ TEST_F(LogTest, APipeInTheWayNeitherBlocksNorReceivesTheLog) {
 
 TEST_F(LogTest, ALinkInTheTemporaryFolderIsNotFollowed) {
     fs::create_directories(programDir / "VelkorSetup.log");
-    std::ofstream(t.path / "victim") << "keep";
-    fs::create_symlink(t.path / "victim", tmpDir / "VelkorSetup.log");
+    std::ofstream(t.path() / "victim") << "keep";
+    fs::create_symlink(t.path() / "victim", tmpDir / "VelkorSetup.log");
     EXPECT_EQ(Write("lines", "link"), 0);
-    EXPECT_EQ(Read(t.path / "victim"), "keep");
+    EXPECT_EQ(Read(t.path() / "victim"), "keep");
 }
 
 TEST_F(LogTest, ConcurrentWritersProduceCompleteLines) {

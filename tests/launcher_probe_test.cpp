@@ -1,5 +1,7 @@
 // The DLSS probe child mode: "VelkorLauncher --probe-dlss <folder> <result>",
 // with stand-in modules of our own built by this test.
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -15,20 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        fs::create_directories(root);
-        std::string pattern = (root / "probe-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
+using testsupport::TempDir;
 
 // A stand-in DLSS module: its probe creates the data folder it is given (so
 // the test sees it removed afterwards), names a GPU and reports both folders.
@@ -91,7 +80,7 @@ int RunProgram(const std::vector<std::string>& args, const fs::path& tmp, const 
 class ProbeTest : public ::testing::Test {
 protected:
     TempDir t;
-    void SetUp() override { setenv("TMPDIR", t.path.c_str(), 1); }
+    void SetUp() override { setenv("TMPDIR", t.path().c_str(), 1); }
     void TearDown() override { unsetenv("TMPDIR"); }
 };
 
@@ -109,39 +98,39 @@ TEST_F(ProbeTest, ModuleAnswers) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const fs::path folder = t.path / c.name;
+        const fs::path folder = t.path() / c.name;
         BuildModule(folder, c.defines);
-        const fs::path result = t.path / (std::string(c.name) + ".txt");
+        const fs::path result = t.path() / (std::string(c.name) + ".txt");
         EXPECT_EQ(RunDlssProbe(folder, result), c.code);
         const auto lines = Lines(result);
         ASSERT_EQ(lines.size(), 3u);
         EXPECT_EQ(lines[0], c.line1);
         EXPECT_EQ(lines[1], c.line2);
-        EXPECT_EQ(lines[2], "module " + folder.string() + " data " + (t.path / "VelkorRecomp_ngx").string());
-        EXPECT_FALSE(fs::exists(t.path / "VelkorRecomp_ngx")) << "the data folder is removed";
+        EXPECT_EQ(lines[2], "module " + folder.string() + " data " + (t.path() / "VelkorRecomp_ngx").string());
+        EXPECT_FALSE(fs::exists(t.path() / "VelkorRecomp_ngx")) << "the data folder is removed";
     }
 }
 
 TEST_F(ProbeTest, MissingEntryPoint) {
-    BuildModule(t.path / "m", "-DPROBE_NAME=SomethingElse -DANSWER=1");
-    EXPECT_EQ(RunDlssProbe(t.path / "m", t.path / "r.txt"), 1);
-    EXPECT_EQ(Lines(t.path / "r.txt"), (std::vector<std::string>{"0", "", "libVelkorDlss.so has no VelkorDlss_Probe"}));
+    BuildModule(t.path() / "m", "-DPROBE_NAME=SomethingElse -DANSWER=1");
+    EXPECT_EQ(RunDlssProbe(t.path() / "m", t.path() / "r.txt"), 1);
+    EXPECT_EQ(Lines(t.path() / "r.txt"), (std::vector<std::string>{"0", "", "libVelkorDlss.so has no VelkorDlss_Probe"}));
 }
 
 TEST_F(ProbeTest, BuffersFilledToTheEndAreCutToTheirSize) {
-    BuildModule(t.path / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1 -DFILL");
-    EXPECT_EQ(RunDlssProbe(t.path / "m", t.path / "r.txt"), 0);
-    EXPECT_EQ(Lines(t.path / "r.txt"), (std::vector<std::string>{"1", std::string(255, 'g'), std::string(511, 'r')}));
+    BuildModule(t.path() / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1 -DFILL");
+    EXPECT_EQ(RunDlssProbe(t.path() / "m", t.path() / "r.txt"), 0);
+    EXPECT_EQ(Lines(t.path() / "r.txt"), (std::vector<std::string>{"1", std::string(255, 'g'), std::string(511, 'r')}));
 }
 
 TEST_F(ProbeTest, ResultFileThatCannotBeWrittenStillGivesTheExitCode) {
-    BuildModule(t.path / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
-    EXPECT_EQ(RunDlssProbe(t.path / "m", t.path / "no" / "such" / "r.txt"), 0);
+    BuildModule(t.path() / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
+    EXPECT_EQ(RunDlssProbe(t.path() / "m", t.path() / "no" / "such" / "r.txt"), 0);
 }
 
 TEST_F(ProbeTest, ProgramWithoutModuleReportsTheLoaderMessage) {
-    const fs::path result = t.path / "r.txt";
-    EXPECT_EQ(RunProgram({"--probe-dlss", "/nonexistent", result.string()}, t.path), 1);
+    const fs::path result = t.path() / "r.txt";
+    EXPECT_EQ(RunProgram({"--probe-dlss", "/nonexistent", result.string()}, t.path()), 1);
     const auto lines = Lines(result);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "0");
@@ -151,23 +140,23 @@ TEST_F(ProbeTest, ProgramWithoutModuleReportsTheLoaderMessage) {
 }
 
 TEST_F(ProbeTest, ProgramWithAnAvailableModule) {
-    BuildModule(t.path / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
-    const fs::path result = t.path / "r.txt";
-    EXPECT_EQ(RunProgram({"--probe-dlss", (t.path / "m").string(), result.string()}, t.path), 0);
+    BuildModule(t.path() / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
+    const fs::path result = t.path() / "r.txt";
+    EXPECT_EQ(RunProgram({"--probe-dlss", (t.path() / "m").string(), result.string()}, t.path()), 0);
     const auto lines = Lines(result);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "1");
     EXPECT_EQ(lines[1], "Stand-in GPU");
-    EXPECT_FALSE(fs::exists(t.path / "VelkorRecomp_ngx"));
+    EXPECT_FALSE(fs::exists(t.path() / "VelkorRecomp_ngx"));
 }
 
 // Not exactly "--probe-dlss <folder> <result>" as the whole command line: the
 // program starts as the installer, which here asks for the dump (the stand-in
 // picker cancels, the question box cannot be shown) and ends with 0.
 TEST_F(ProbeTest, OtherCommandLinesAreNotTheProbe) {
-    BuildModule(t.path / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
-    const std::string module = (t.path / "m").string();
-    const std::string result = (t.path / "r.txt").string();
+    BuildModule(t.path() / "m", "-DPROBE_NAME=VelkorDlss_Probe -DANSWER=1");
+    const std::string module = (t.path() / "m").string();
+    const std::string result = (t.path() / "r.txt").string();
     const std::vector<std::vector<std::string>> cases = {
         {"--probe-dlss", "a"},
         {"--probe-dlss", module},
@@ -176,17 +165,17 @@ TEST_F(ProbeTest, OtherCommandLinesAreNotTheProbe) {
         {"--PROBE-DLSS", module, result},
     };
     // The installer writes its log next to itself: run a copy.
-    const fs::path program = t.path / "program" / "VelkorLauncher";
+    const fs::path program = t.path() / "program" / "VelkorLauncher";
     fs::create_directories(program.parent_path());
     fs::copy_file(VELKOR_LAUNCHER_BIN, program);
-    const fs::path standinLog = t.path / "standin.log";
+    const fs::path standinLog = t.path() / "standin.log";
     const std::string env = "PATH='" VELKOR_SOURCE_DIR "/tests/support/bin:/usr/bin:/bin' STANDIN_LOG='" +
-                            standinLog.string() + "' SDL_VIDEO_DRIVER=offscreen HOME='" + t.path.string() +
-                            "' XDG_CONFIG_HOME='" + t.path.string() + "'";
+                            standinLog.string() + "' SDL_VIDEO_DRIVER=offscreen HOME='" + t.path().string() +
+                            "' XDG_CONFIG_HOME='" + t.path().string() + "'";
     for (const auto& args : cases) {
         SCOPED_TRACE(args[0] + " with " + std::to_string(args.size()) + " arguments");
         fs::remove(standinLog);
-        EXPECT_EQ(RunProgram(args, t.path, env, program), 0);
+        EXPECT_EQ(RunProgram(args, t.path(), env, program), 0);
         EXPECT_FALSE(fs::exists(result)) << "no result file";
         std::ifstream in(standinLog);
         std::string line;

@@ -3,6 +3,8 @@
 // driver (so the question box cannot be shown and counts as a refusal), and
 // the log read back from next to the program. Every run is in single-screenshot
 // mode, so a run that gets past start-up draws one frame and ends.
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -20,20 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        fs::create_directories(root);
-        std::string pattern = (root / "startup-XXXXXX").string();
-        path = mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(path, ec);
-    }
-};
+using testsupport::TempDir;
 
 void MakeDump(const fs::path& folder) {
     fs::create_directories(folder / "shaders");
@@ -58,13 +47,13 @@ const char* const WINDOW_LINE = "[launcher] window ";
 class Startup : public ::testing::Test {
 protected:
     TempDir t;
-    fs::path programDir = t.path / "program";
-    fs::path good = t.path / "good";
-    fs::path bad = t.path / "bad";
+    fs::path programDir = t.path() / "program";
+    fs::path good = t.path() / "good";
+    fs::path bad = t.path() / "bad";
 
     void SetUp() override {
         fs::create_directories(programDir);
-        fs::create_directories(t.path / "home");
+        fs::create_directories(t.path() / "home");
         fs::create_directories(bad);
         MakeDump(good);
     }
@@ -75,35 +64,35 @@ protected:
             const std::string& env = "", const char* program = VELKOR_SYNTHETIC_LAUNCHER_BIN) {
         fs::copy_file(program, programDir / "VelkorLauncher", fs::copy_options::overwrite_existing);
         {
-            std::ofstream answers(t.path / "answers");
+            std::ofstream answers(t.path() / "answers");
             for (const std::string& p : picks) answers << p << "\n";
         }
-        fs::remove(t.path / "answers.pos");
-        fs::remove(t.path / "standin.log");
-        const std::string home = (t.path / "home").string();
+        fs::remove(t.path() / "answers.pos");
+        fs::remove(t.path() / "standin.log");
+        const std::string home = (t.path() / "home").string();
         // The environment is emptied, except for the sanitizers' own settings.
         std::string keep;
         for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS", "TSAN_OPTIONS"})
             if (const char* value = getenv(name)) keep += std::string(name) + "='" + value + "' ";
-        std::string command = "cd '" + t.path.string() + "' && env -i PATH='" VELKOR_SOURCE_DIR
+        std::string command = "cd '" + t.path().string() + "' && env -i PATH='" VELKOR_SOURCE_DIR
                               "/tests/support/bin:/usr/bin:/bin' HOME='" + home + "' XDG_CONFIG_HOME='" + home +
-                              "/.config' XDG_DATA_HOME='" + home + "/.local/share' TMPDIR='" + t.path.string() +
-                              "' SDL_VIDEO_DRIVER=offscreen STANDIN_LOG='" + (t.path / "standin.log").string() +
-                              "' STANDIN_ANSWERS='" + (t.path / "answers").string() + "' " + keep + env + " '" +
+                              "/.config' XDG_DATA_HOME='" + home + "/.local/share' TMPDIR='" + t.path().string() +
+                              "' SDL_VIDEO_DRIVER=offscreen STANDIN_LOG='" + (t.path() / "standin.log").string() +
+                              "' STANDIN_ANSWERS='" + (t.path() / "answers").string() + "' " + keep + env + " '" +
                               (programDir / "VelkorLauncher").string() + "'";
         for (const std::string& a : args) command += " '" + a + "'";
-        command += " --screenshot '" + (t.path / "shot.png").string() + "'";
+        command += " --screenshot '" + (t.path() / "shot.png").string() + "'";
         const int status = std::system(command.c_str());
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     std::string Log() { return Read(programDir / "VelkorSetup.log"); }
     int Pickers() {
         int n = 0;
-        std::ifstream in(t.path / "standin.log");
+        std::ifstream in(t.path() / "standin.log");
         for (std::string line; std::getline(in, line);) n += line.find("--file-selection") != std::string::npos;
         return n;
     }
-    std::string Standin() { return Read(t.path / "standin.log"); }
+    std::string Standin() { return Read(t.path() / "standin.log"); }
 };
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -134,8 +123,8 @@ TEST_F(Startup, ACompatibleGameFolderGoesStraightThrough) {
 // before or after the window's, as the window waits for it only later).
 TEST_F(Startup, TheGameArtLoaderStartsBeforeTheWindow) {
     std::string error;
-    ASSERT_TRUE(testsupport::WriteSyntheticDump(t.path / "full", error)) << error;
-    EXPECT_EQ(Run({"--game", (t.path / "full").string()}), 0);
+    ASSERT_TRUE(testsupport::WriteSyntheticDump(t.path() / "full", error)) << error;
+    EXPECT_EQ(Run({"--game", (t.path() / "full").string()}), 0);
     const std::string log = Log();
     const size_t fs = log.find("[fs] ");
     const size_t art = log.find("[settings] screen art");
@@ -155,7 +144,7 @@ TEST_F(Startup, ABadGameFolderIsReplacedByThePickedOne) {
 }
 
 TEST_F(Startup, TwoGameFoldersOnlyTheFirstIsCheckedAndTheLastWins) {
-    const fs::path other = t.path / "other";
+    const fs::path other = t.path() / "other";
     EXPECT_EQ(Run({"--game", bad.string(), "--game", other.string()}, {"0 " + good.string()}), 0);
     EXPECT_EQ(Pickers(), 1);
     EXPECT_TRUE(Has(Log(), "[paths] game " + other.string() + " (--game)")) << Log();

@@ -4,6 +4,8 @@
 
 #include "tests/support/files.h"
 
+#include "tests/support/temp_dir.h"
+
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -24,23 +26,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using testsupport::ReadFile;
+using testsupport::TempDir;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const char* base = std::getenv("VELKOR_TEST_TMP");
-        fs::path root = base && *base ? base : "/tmp";
-        std::error_code ec;
-        fs::create_directories(root, ec);
-        std::string pattern = (root / "platform-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        if (!path.empty()) fs::remove_all(path, ec);
-    }
-};
+using testsupport::ReadFile;
 
 bool WriteFile(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
@@ -119,12 +107,12 @@ TEST(PlatChildMode, Run) {
 TEST(PlatLibrary, BareNamePrefersTheCopyNextToTheProgram) {
     if (!HaveCompiler()) GTEST_SKIP() << "no C compiler to build the probe libraries";
     TempDir dir;
-    ASSERT_FALSE(dir.path.empty());
+    ASSERT_FALSE(dir.path().empty());
     const std::string name = "libvelkorprobe" + std::to_string(getpid()) + ".so";
     const fs::path nextToProgram = plat::ExecutablePath().parent_path() / name;
-    fs::create_directory(dir.path / "system");
-    ASSERT_TRUE(BuildProbeLibrary(dir.path, nextToProgram, 1));
-    ASSERT_TRUE(BuildProbeLibrary(dir.path, dir.path / "system" / name, 2));
+    fs::create_directory(dir.path() / "system");
+    ASSERT_TRUE(BuildProbeLibrary(dir.path(), nextToProgram, 1));
+    ASSERT_TRUE(BuildProbeLibrary(dir.path(), dir.path() / "system" / name, 2));
     struct Remove {
         fs::path path;
         ~Remove() {
@@ -140,19 +128,19 @@ TEST(PlatLibrary, BareNamePrefersTheCopyNextToTheProgram) {
     plat::CloseLibrary(bare);
 
     // A path with a folder is taken as it is, although a copy sits next to the program.
-    void* withFolder = plat::OpenLibrary(dir.path / "system" / name);
+    void* withFolder = plat::OpenLibrary(dir.path() / "system" / name);
     ASSERT_NE(withFolder, nullptr);
     EXPECT_EQ(ProbeValue(withFolder), 2);
     plat::CloseLibrary(withFolder);
-    EXPECT_EQ(plat::OpenLibrary(dir.path / "elsewhere" / name), nullptr);
+    EXPECT_EQ(plat::OpenLibrary(dir.path() / "elsewhere" / name), nullptr);
     EXPECT_NE(plat::LastErrorText().find(name), std::string::npos);
     EXPECT_EQ(plat::OpenLibrary(fs::path("elsewhere") / name), nullptr);
     plat::LastErrorText();
 
     // A child whose system search path also has the library still takes the
     // program's copy, and the system's once that copy is gone.
-    const fs::path out = dir.path / "child.txt";
-    plat::SetEnvironment("LD_LIBRARY_PATH", (dir.path / "system").c_str());
+    const fs::path out = dir.path() / "child.txt";
+    plat::SetEnvironment("LD_LIBRARY_PATH", (dir.path() / "system").c_str());
     uint32_t pid = StartChild("library", out, {}, name.c_str());
     ASSERT_NE(pid, 0u);
     EXPECT_EQ(WEXITSTATUS(WaitStatus(pid)), 0);
@@ -209,7 +197,7 @@ TEST(PlatProcess, ExecutablePathAndId) {
 
 TEST(PlatProcess, StartSelfPassesTheArgumentsAsGiven) {
     TempDir dir;
-    const fs::path out = dir.path / "arguments.txt";
+    const fs::path out = dir.path() / "arguments.txt";
     const uint32_t pid = StartChild("arguments", out, {"", "two words", "it's \"quoted\"", "ação", "--game"});
     ASSERT_NE(pid, 0u);
     EXPECT_TRUE(plat::WaitForProcessExit(pid, 60000));
@@ -225,7 +213,7 @@ TEST(PlatProcess, WaitForProcessExit) {
     EXPECT_FALSE(plat::WaitForProcessExit(1, 30));
 
     TempDir dir;
-    const fs::path out = dir.path / "sleep.txt";
+    const fs::path out = dir.path() / "sleep.txt";
     const uint32_t pid = StartChild("sleep", out);
     ASSERT_NE(pid, 0u);
     EXPECT_FALSE(plat::WaitForProcessExit(pid, 50));
@@ -235,7 +223,7 @@ TEST(PlatProcess, WaitForProcessExit) {
 
 TEST(PlatProcess, ExitProcessFlushesStreamsAndSkipsExitHandlers) {
     TempDir dir;
-    const fs::path out = dir.path / "exit.txt";
+    const fs::path out = dir.path() / "exit.txt";
     const uint32_t pid = StartChild("exit", out);
     ASSERT_NE(pid, 0u);
     const int status = WaitStatus(pid);

@@ -20,8 +20,11 @@ public:
         if (::mkdtemp(pattern.data())) m_path = pattern;
     }
     ~TempDir() {
+        if (m_path.empty()) return;
+        // A test may have taken the folder's own permissions away.
         std::error_code ec;
-        if (!m_path.empty()) std::filesystem::remove_all(m_path, ec);
+        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+        std::filesystem::remove_all(m_path, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
