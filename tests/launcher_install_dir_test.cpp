@@ -1,6 +1,9 @@
 // The install folder (memory file, default, picked folder, write test), the
 // free space of a folder and the disk-space estimate. HOME and the XDG folders
 // point into a temporary folder; the folder picker is the zenity stand-in.
+#include "tests/support/flow_support.h"
+#include "tests/support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -29,50 +32,9 @@ const fs::path STANDINS = fs::path(VELKOR_SOURCE_DIR) / "tests" / "support" / "b
 constexpr uint64_t MIB = 1048576;
 constexpr uint64_t GIB = 1073741824;
 
-class EnvGuard {
-public:
-    explicit EnvGuard(std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            const char* value = std::getenv(name);
-            m_saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-    }
-    ~EnvGuard() {
-        for (const auto& [name, value] : m_saved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-    }
+using testsupport::EnvGuard;
 
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
-
-// A tmpfs mounted on a folder for the life of the object, where the machine
-// lets us mount one (root, no sandbox forbidding it).
-class Tmpfs {
-public:
-    Tmpfs(const fs::path& folder, const std::string& options) : m_folder(folder) {
-        fs::create_directories(folder);
-        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options.c_str()) == 0) {
-            m_mounted = true;
-        } else {
-            m_error = std::strerror(errno);
-        }
-    }
-    ~Tmpfs() {
-        if (m_mounted) ::umount2(m_folder.c_str(), MNT_DETACH);
-    }
-    Tmpfs(const Tmpfs&) = delete;
-    Tmpfs& operator=(const Tmpfs&) = delete;
-    bool mounted() const { return m_mounted; }
-    const std::string& error() const { return m_error; }
-
-private:
-    fs::path m_folder;
-    bool m_mounted = false;
-    std::string m_error;
-};
+using flow_support::Tmpfs;
 
 void WriteText(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());

@@ -22,12 +22,16 @@
 #include "launcher/sha256.h"
 #include "runtime/platform/text.h"
 #include "tests/support/payload_fixture.h"
+#include "tests/support/temporary_home.h"
 
 namespace fs = std::filesystem;
 using payload_fixture::Entry;
 using payload_fixture::TempDir;
 
 namespace {
+
+using payload_fixture::AgeFiles;
+using payload_fixture::Rewritten;
 
 const fs::path SETUP_SCRIPT = fs::path(VELKOR_SOURCE_DIR) / "tools" / "setup.py";
 const auto LIMIT = std::chrono::seconds(60);
@@ -51,24 +55,6 @@ std::map<std::string, std::string> Digest(const fs::path& root) {
         }
     }
     return tree;
-}
-
-void AgeFiles(const fs::path& root) {
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5);
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-        if (e.is_regular_file() && !e.is_symlink()) fs::last_write_time(e.path(), old);
-    }
-}
-
-std::set<std::string> Rewritten(const fs::path& root) {
-    const auto recent = fs::file_time_type::clock::now() - std::chrono::hours(24);
-    std::set<std::string> files;
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-        if (e.is_regular_file() && !e.is_symlink() && fs::last_write_time(e.path()) > recent) {
-            files.insert(e.path().lexically_relative(root).string());
-        }
-    }
-    return files;
 }
 
 void ResetRun() {
@@ -156,18 +142,7 @@ int OpenWhenRead(const fs::path& fifo) {
 }
 
 // HOME and the XDG folders point into a temporary folder for the whole run.
-class HomeEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        home = std::make_unique<TempDir>("home");
-        payload_fixture::UseTemporaryHome(home->path());
-    }
-    void TearDown() override { home.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home;
-};
-::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new HomeEnvironment);
+::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new testsupport::TemporaryHome);
 
 class InstallRunTest : public ::testing::Test {
 protected:

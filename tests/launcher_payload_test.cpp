@@ -23,6 +23,9 @@ using payload_fixture::TempDir;
 
 namespace {
 
+using payload_fixture::AgeFiles;
+using payload_fixture::Rewritten;
+
 const fs::path SETUP_SCRIPT = fs::path(VELKOR_SOURCE_DIR) / "tools" / "setup.py";
 
 void WriteText(const fs::path& path, const std::string& text) {
@@ -52,25 +55,6 @@ std::map<std::string, std::string> Digest(const fs::path& root) {
         }
     }
     return tree;
-}
-
-// Sets every file's modification time far into the past, so that any rewrite shows.
-void AgeFiles(const fs::path& root) {
-    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5);
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-        if (e.is_regular_file() && !e.is_symlink()) fs::last_write_time(e.path(), old);
-    }
-}
-
-std::set<std::string> Rewritten(const fs::path& root) {
-    const auto recent = fs::file_time_type::clock::now() - std::chrono::hours(24);
-    std::set<std::string> files;
-    for (auto& e : fs::recursive_directory_iterator(root)) {
-        if (e.is_regular_file() && !e.is_symlink() && fs::last_write_time(e.path()) > recent) {
-            files.insert(e.path().lexically_relative(root).string());
-        }
-    }
-    return files;
 }
 
 Payload Written(const fs::path& root, const std::string& tag, const std::vector<Entry>& entries) {

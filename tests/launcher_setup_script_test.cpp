@@ -18,6 +18,7 @@
 #include "launcher/setup_script.h"
 #include "runtime/platform/text.h"
 #include "tests/support/payload_fixture.h"
+#include "tests/support/temporary_home.h"
 
 namespace fs = std::filesystem;
 using payload_fixture::TempDir;
@@ -89,18 +90,7 @@ void WaitForStep(int step) {
 }
 
 // HOME and the XDG folders point into a temporary folder for the whole run.
-class HomeEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        home = std::make_unique<TempDir>("home");
-        payload_fixture::UseTemporaryHome(home->path());
-    }
-    void TearDown() override { home.reset(); }
-
-private:
-    std::unique_ptr<TempDir> home;
-};
-::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new HomeEnvironment);
+::testing::Environment* const g_home = ::testing::AddGlobalTestEnvironment(new testsupport::TemporaryHome);
 
 class SetupRunTest : public ::testing::Test {
 protected:

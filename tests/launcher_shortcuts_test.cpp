@@ -1,6 +1,8 @@
 // Desktop entries, the desktop and menu folders, and the hand-over to the
 // installed launcher or a restarted installer. HOME and the XDG folders point
 // into a temporary folder; started programs are our own stand-ins.
+#include "tests/support/scoped_env.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -29,25 +31,7 @@ namespace {
 
 const fs::path STANDINS = fs::path(VELKOR_SOURCE_DIR) / "tests" / "support" / "bin";
 
-// Saves the variables it is given and restores them when it dies.
-class EnvGuard {
-public:
-    explicit EnvGuard(std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            const char* value = std::getenv(name);
-            m_saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-    }
-    ~EnvGuard() {
-        for (const auto& [name, value] : m_saved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
+using testsupport::EnvGuard;
 
 void WriteText(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());

@@ -20,29 +20,11 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/scoped_env.h"
+
 namespace flow_support {
 
-// Saves the variables it is given and restores them when it dies.
-class EnvGuard {
-public:
-    explicit EnvGuard(std::initializer_list<const char*> names) {
-        for (const char* name : names) {
-            const char* value = std::getenv(name);
-            m_saved[name] = value ? std::optional<std::string>(value) : std::nullopt;
-        }
-    }
-    ~EnvGuard() {
-        for (const auto& [name, value] : m_saved) {
-            if (value) setenv(name.c_str(), value->c_str(), 1);
-            else unsetenv(name.c_str());
-        }
-    }
-    EnvGuard(const EnvGuard&) = delete;
-    EnvGuard& operator=(const EnvGuard&) = delete;
-
-private:
-    std::map<std::string, std::optional<std::string>> m_saved;
-};
+using testsupport::EnvGuard;
 
 // A tmpfs mounted on `folder` for the life of the object, where the machine
 // lets us mount one (root, and no sandbox forbidding it).

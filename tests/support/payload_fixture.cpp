@@ -2,6 +2,7 @@
 #include "tests/support/payload_fixture.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -75,26 +76,22 @@ void UseTemporaryHome(const fs::path& folder) {
     }
 }
 
-TempDir::TempDir(const char* prefix) {
-    const char* base = std::getenv("VELKOR_TEST_TMP");
-    fs::path folder = base && *base ? fs::path(base) : fs::path("/tmp");
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    std::string pattern = (folder / (std::string(prefix) + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data())) m_path = pattern;
+void AgeFiles(const fs::path& root) {
+    const auto old = fs::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 5);
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file() && !e.is_symlink()) fs::last_write_time(e.path(), old);
+    }
 }
 
-TempDir::~TempDir() {
-    if (m_path.empty()) return;
-    std::error_code ec;
-    // Folders made read-only by a test must not keep their contents alive.
-    for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
-        if (it->is_directory(ec) && !it->is_symlink(ec)) {
-            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+std::set<std::string> Rewritten(const fs::path& root) {
+    const auto recent = fs::file_time_type::clock::now() - std::chrono::hours(24);
+    std::set<std::string> files;
+    for (auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file() && !e.is_symlink() && fs::last_write_time(e.path()) > recent) {
+            files.insert(e.path().lexically_relative(root).string());
         }
     }
-    fs::remove_all(m_path, ec);
+    return files;
 }
 
 std::string Bytes(uint64_t seed, size_t size) {

@@ -2,8 +2,11 @@
 // Writes payload trees of the single-file installer for tests, tools and
 // benchmarks: the files and links below a root folder and the index
 // ".velkorrecomp_payload" that lists them.
+#include "tests/support/temp_dir.h"
+
 #include <cstdint>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,18 +46,12 @@ std::string Bytes(uint64_t seed, size_t size);
 // (creating the folders), so that nothing reaches the real user's files.
 void UseTemporaryHome(const std::filesystem::path& folder);
 
-// A unique folder below ${VELKOR_TEST_TMP:-/tmp}, removed with its contents
-// when the object dies.
-class TempDir {
-public:
-    explicit TempDir(const char* prefix = "velkor");
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::filesystem::path& path() const { return m_path; }
+// Sets every regular file's modification time far into the past, so that any
+// rewrite shows.
+void AgeFiles(const std::filesystem::path& root);
+// The regular files below `root` (relative paths) written in the last day.
+std::set<std::string> Rewritten(const std::filesystem::path& root);
 
-private:
-    std::filesystem::path m_path;
-};
+using testsupport::TempDir;
 
 } // namespace payload_fixture

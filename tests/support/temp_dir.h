@@ -20,11 +20,20 @@ public:
         if (::mkdtemp(pattern.data())) m_path = pattern;
     }
     ~TempDir() {
+        namespace fs = std::filesystem;
         if (m_path.empty()) return;
-        // A test may have taken the folder's own permissions away.
+        // Folders a test made unreadable or read-only must not keep their
+        // contents alive: each gets its owner's rights back before the walk
+        // goes into it.
         std::error_code ec;
-        std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(m_path, ec);
+        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
+        for (auto it = fs::recursive_directory_iterator(m_path, ec); !ec && it != fs::recursive_directory_iterator();
+             it.increment(ec)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) {
+                fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+            }
+        }
+        fs::remove_all(m_path, ec);
     }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
