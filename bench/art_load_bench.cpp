@@ -36,18 +36,8 @@ struct Dump {
         std::string pattern = (fs::temp_directory_path() / "art-load-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) return;
         folder = pattern;
-        testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-        auto& persistent = packages.persistent;
-        persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                        [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
-                         persistent.end());
-        testsupport::GameFontSet fonts;
-        if (!testsupport::GameFonts(fonts)) return;
-        persistent.push_back(fonts.small);
-        persistent.push_back(fonts.large);
-        std::error_code ec;
-        fs::create_directories(folder / "game", ec);
-        if (!testsupport::WriteRcf(folder / "game" / "default.rcf", testsupport::SyntheticDefaultRcf(packages))) return;
+        std::string error;
+        if (!testsupport::WriteDefaultRcf(folder / "game", testsupport::GameFontsIn::Both, error)) return;
         vfs::Init({folder / "game", {}, folder / "user"});
         ok = true;
     }

@@ -50,27 +50,8 @@ struct Screen {
         setenv("XDG_DATA_HOME", (folder / "home/.local/share").c_str(), 1);
         const fs::path game = folder / "game";
         if (!testsupport::WriteSyntheticDump(game, error)) return;
-        testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-        auto& persistent = packages.persistent;
-        persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                        [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
-                         persistent.end());
-        testsupport::GameFontSet fonts;
-        if (testsupport::GameFonts(fonts)) {
-            persistent.push_back(fonts.small);
-            persistent.push_back(fonts.large);
-            testsupport::WriteRcf(game / "default.rcf", testsupport::SyntheticDefaultRcf(packages));
-        }
-        std::vector<std::string> args = {"VelkorLauncher", "--game", game.string()};
-        std::vector<char*> argv;
-        for (std::string& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        paths::Init(static_cast<int>(args.size()), argv.data(), false);
-        vfs::Config config;
-        config.gameRoot = paths::Game();
-        config.modsDir = paths::Mods();
-        config.userDataDir = paths::UserData();
-        vfs::Init(config);
+        testsupport::WriteDefaultRcf(game, testsupport::GameFontsIn::Both, error);
+        testsupport::MountGame(game);
         ma::StartLoading();
         g_values.language = "english";
         if (OpenWindow(false) != 0) {

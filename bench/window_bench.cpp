@@ -30,25 +30,10 @@ bool LoadArt() {
         static testsupport::TempDir tmp("window-bench");
         const fs::path dump = tmp.path() / "dump";
         std::string error;
-        if (!testsupport::WriteSyntheticDump(dump, error)) return false;
-        testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-        auto& persistent = packages.persistent;
-        persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                        [](const testsupport::P3dChunk& c) { return c.id == 0x22000; /* font */ }),
-                         persistent.end());
-        testsupport::GameFontSet fonts;
-        if (!testsupport::GameFonts(fonts, &error)) return false;
-        persistent.push_back(fonts.small);
-        persistent.push_back(fonts.large);
-        if (!testsupport::WriteRcf(dump / "default.rcf", testsupport::SyntheticDefaultRcf(packages))) return false;
-        std::string a0 = "bench", a1 = "--game", a2 = dump.string();
-        char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-        paths::Init(3, argv, false);
-        vfs::Config config;
-        config.gameRoot = paths::Game();
-        config.modsDir = paths::Mods();
-        config.userDataDir = paths::UserData();
-        vfs::Init(config);
+        if (!testsupport::WriteSyntheticDump(dump, error) ||
+            !testsupport::WriteDefaultRcf(dump, testsupport::GameFontsIn::Both, error))
+            return false;
+        testsupport::MountGame(dump);
         ma::StartLoading();
         return ma::Ready(30000);
     }();

@@ -277,17 +277,9 @@ TEST_F(DumpTest, LoadingOnTwoThreadsGivesWhatOneThreadGives) {
 
     // Without the small font the large one is not taken, nor reported, even
     // though it loads side by side with the small one.
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    testsupport::GameFontSet fonts;
-    ASSERT_TRUE(testsupport::GameFonts(fonts));
-    auto& persistent = packages.persistent;
-    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                    [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
-                     persistent.end());
-    persistent.push_back(fonts.large);
     const fs::path game = s_tmp->path() / "no-small-font";
-    fs::create_directories(game);
-    ASSERT_TRUE(testsupport::WriteRcf(game / "default.rcf", testsupport::SyntheticDefaultRcf(packages)));
+    std::string error;
+    ASSERT_TRUE(testsupport::WriteDefaultRcf(game, testsupport::GameFontsIn::LargeOnly, error)) << error;
     vfs::Init({game, {}, s_tmp->path() / "userdata"});
     ma::ArtLoad twoWithout, oneWithout;
     LoadBothWays(twoWithout, oneWithout);

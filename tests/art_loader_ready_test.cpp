@@ -45,20 +45,9 @@ fs::path TempFolder() {
 
 // default.rcf of the synthetic dump, with or without the two game fonts.
 bool WriteGame(const fs::path& game, bool withFonts) {
-    std::error_code ec;
-    fs::create_directories(game, ec);
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    auto& persistent = packages.persistent;
-    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                    [](const testsupport::P3dChunk& c) { return c.id == ma::CHUNK_FONT; }),
-                     persistent.end());
-    if (withFonts) {
-        testsupport::GameFontSet fonts;
-        if (!testsupport::GameFonts(fonts)) return false;
-        persistent.push_back(fonts.small);
-        persistent.push_back(fonts.large);
-    }
-    return testsupport::WriteRcf(game / "default.rcf", testsupport::SyntheticDefaultRcf(packages));
+    std::string error;
+    return testsupport::WriteDefaultRcf(game, withFonts ? testsupport::GameFontsIn::Both : testsupport::GameFontsIn::None,
+                                        error);
 }
 
 struct ChildRun {

@@ -110,21 +110,8 @@ Shot Render(const std::function<void()>& draw, Rgba bg = {0, 0, 0, 255}) {
 
 // The synthetic dump with both game fonts in its persistent package.
 bool WriteDumpWithFonts(const fs::path& folder, std::string& error) {
-    if (!testsupport::WriteSyntheticDump(folder, error)) return false;
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    auto& persistent = packages.persistent;
-    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                    [](const testsupport::P3dChunk& c) { return c.id == 0x22000 /* font chunk */; }),
-                     persistent.end());
-    testsupport::GameFontSet fonts;
-    if (!testsupport::GameFonts(fonts, &error)) return false;
-    persistent.push_back(fonts.small);
-    persistent.push_back(fonts.large);
-    if (!testsupport::WriteRcf(folder / "default.rcf", testsupport::SyntheticDefaultRcf(packages))) {
-        error = "default.rcf not written";
-        return false;
-    }
-    return true;
+    return testsupport::WriteSyntheticDump(folder, error) &&
+           testsupport::WriteDefaultRcf(folder, testsupport::GameFontsIn::Both, error);
 }
 
 struct Saved {
@@ -145,14 +132,7 @@ protected:
             ADD_FAILURE() << error;
             return;
         }
-        std::string a0 = "VelkorLauncher", a1 = "--game", a2 = dump.string();
-        char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-        paths::Init(3, argv, false);
-        vfs::Config config;
-        config.gameRoot = paths::Game();
-        config.modsDir = paths::Mods();
-        config.userDataDir = paths::UserData();
-        vfs::Init(config);
+        testsupport::MountGame(dump);
         ma::StartLoading();
         if (OpenWindow(true) != 0) {
             ADD_FAILURE() << "no window: " << SDL_GetError();

@@ -58,17 +58,7 @@ std::string Quote(const fs::path& p) { return "'" + p.string() + "'"; }
 // screen uses the logo and the game's lettering).
 bool MakeDump(const fs::path& folder, bool fonts, std::string& error) {
     if (Shell(Quote(fs::path(VELKOR_BUILD_DIR) / "velkor-make-dump") + " " + Quote(folder), error) != 0) return false;
-    if (!fonts) return true;
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    auto& persistent = packages.persistent;
-    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                    [](const testsupport::P3dChunk& c) { return c.id == 0x22000; /* font */ }),
-                     persistent.end());
-    testsupport::GameFontSet set;
-    if (!testsupport::GameFonts(set, &error)) return false;
-    persistent.push_back(set.small);
-    persistent.push_back(set.large);
-    return testsupport::WriteRcf(folder / "default.rcf", testsupport::SyntheticDefaultRcf(packages));
+    return !fonts || testsupport::WriteDefaultRcf(folder, testsupport::GameFontsIn::Both, error);
 }
 
 struct Picture {
@@ -96,14 +86,7 @@ protected:
             fs::copy(s_dump, fs::path(keep) / "dump", fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
         }
         // The same art read in this process: the expected background.
-        std::string a0 = "test", a1 = "--game", a2 = s_dump.string();
-        char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-        paths::Init(3, argv, false);
-        vfs::Config config;
-        config.gameRoot = paths::Game();
-        config.modsDir = paths::Mods();
-        config.userDataDir = paths::UserData();
-        vfs::Init(config);
+        testsupport::MountGame(s_dump);
         ma::StartLoading();
         if (!ma::Ready(20000)) ADD_FAILURE() << "the test's own art did not load";
         s_backdrop = ComposeBackdrop(1280, 720, 1.0f);
@@ -210,12 +193,7 @@ TEST_F(Screenshot, WithoutTheGameFontsTheScreenUsesTheSystemFont) {
     std::string error;
     ASSERT_TRUE(MakeDump(plain, false, error)) << error;
     // velkor-make-dump may or may not carry the fonts; take them out.
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    auto& persistent = packages.persistent;
-    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
-                                    [](const testsupport::P3dChunk& c) { return c.id == 0x22000; }),
-                     persistent.end());
-    ASSERT_TRUE(testsupport::WriteRcf(plain / "default.rcf", testsupport::SyntheticDefaultRcf(packages)));
+    ASSERT_TRUE(testsupport::WriteDefaultRcf(plain, testsupport::GameFontsIn::None, error)) << error;
     const fs::path file = t.path() / "plain.png";
     EXPECT_EQ(Run({"--game", plain.string(), "--screenshot", file.string()}), 0);
     const std::string log = Log();

@@ -244,14 +244,7 @@ protected:
             ADD_FAILURE() << error;
             return;
         }
-        std::string a0 = "test", a1 = "--game", a2 = dump.string();
-        char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
-        paths::Init(3, argv, false);
-        vfs::Config config;
-        config.gameRoot = paths::Game();
-        config.modsDir = paths::Mods();
-        config.userDataDir = paths::UserData();
-        vfs::Init(config);
+        testsupport::MountGame(dump);
         ma::StartLoading();
         ma::Ready(20000);
     }

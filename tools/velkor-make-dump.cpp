@@ -22,22 +22,9 @@ int main(int argc, char** argv) {
     }
     // The persistent package carries the game's two bitmap fonts, rendered by
     // the font fixture; default.rcf is written again with them.
-    testsupport::MenuPackages packages = testsupport::SyntheticMenuPackages();
-    const bool hasFonts = std::any_of(packages.persistent.begin(), packages.persistent.end(),
-                                      [](const testsupport::P3dChunk& c) { return c.id == 0x22000; });
-    if (!hasFonts) {
-        testsupport::GameFontSet fonts;
-        if (!testsupport::GameFonts(fonts, &error)) {
-            std::fprintf(stderr, "velkor-make-dump: %s\n", error.c_str());
-            return 1;
-        }
-        packages.persistent.push_back(fonts.small);
-        packages.persistent.push_back(fonts.large);
-        const std::filesystem::path rcf = std::filesystem::path(argv[1]) / "default.rcf";
-        if (!testsupport::WriteRcf(rcf, testsupport::SyntheticDefaultRcf(packages))) {
-            std::fprintf(stderr, "velkor-make-dump: cannot write %s\n", rcf.string().c_str());
-            return 1;
-        }
+    if (!testsupport::WriteDefaultRcf(argv[1], testsupport::GameFontsIn::Both, error)) {
+        std::fprintf(stderr, "velkor-make-dump: %s\n", error.c_str());
+        return 1;
     }
     std::printf("synthetic dump written to %s\n", argv[1]);
     return 0;

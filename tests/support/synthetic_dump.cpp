@@ -1,6 +1,9 @@
 #include "tests/support/synthetic_dump.h"
 
+#include "runtime/fs/vfs.h"
+#include "runtime/paths.h"
 #include "runtime/settings/menu_art_internal.h"
+#include "tests/support/font_fixture.h"
 
 #include <algorithm>
 #include <cmath>
@@ -180,6 +183,37 @@ bool WriteSyntheticDump(const std::filesystem::path& folder, std::string& error)
     if (!write(folder / "shaders" / "frontend.fxo", Filler(4096, 3))) return false;
     if (!write(folder / "shaders" / "world.fxo", Filler(8192, 4))) return false;
     return true;
+}
+
+bool WriteDefaultRcf(const std::filesystem::path& folder, GameFontsIn fonts, std::string& error) {
+    MenuPackages packages = SyntheticMenuPackages();
+    auto& persistent = packages.persistent;
+    persistent.erase(std::remove_if(persistent.begin(), persistent.end(),
+                                    [](const P3dChunk& c) { return c.id == settings::menu_art::CHUNK_FONT; }),
+                     persistent.end());
+    if (fonts != GameFontsIn::None) {
+        GameFontSet set;
+        if (!GameFonts(set, &error)) return false;
+        if (fonts == GameFontsIn::Both) persistent.push_back(set.small);
+        persistent.push_back(set.large);
+    }
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    const std::filesystem::path rcf = folder / "default.rcf";
+    if (WriteRcf(rcf, SyntheticDefaultRcf(packages))) return true;
+    error = "cannot write " + rcf.string();
+    return false;
+}
+
+void MountGame(const std::filesystem::path& game) {
+    std::string a0 = "VelkorLauncher", a1 = "--game", a2 = game.string();
+    char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+    paths::Init(3, argv, false);
+    vfs::Config config;
+    config.gameRoot = paths::Game();
+    config.modsDir = paths::Mods();
+    config.userDataDir = paths::UserData();
+    vfs::Init(config);
 }
 
 } // namespace testsupport

@@ -42,4 +42,16 @@ std::vector<RcfEntry> SyntheticDefaultRcf(const MenuPackages& packages);
 // set when something could not be written.
 bool WriteSyntheticDump(const std::filesystem::path& folder, std::string& error);
 
+// Which of the two game fonts (tests/support/font_fixture.h) the persistent
+// package of default.rcf carries.
+enum class GameFontsIn { None, Both, LargeOnly };
+// Writes folder/default.rcf (the folder created if needed) from the synthetic
+// menu packages with those fonts and no other font chunk. False with `error`
+// set when the fonts could not be rendered or the file not written.
+bool WriteDefaultRcf(const std::filesystem::path& folder, GameFontsIn fonts, std::string& error);
+
+// Sets up paths and the mount table as the program does when started with
+// "--game <game>".
+void MountGame(const std::filesystem::path& game);
+
 } // namespace testsupport
